@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs, through apt-get, only the Debian packages that the build and the
+# tests need and that are not installed yet. Does nothing when all are there.
+set -euo pipefail
+
+packages=(
+    # build
+    g++ cmake make pkg-config
+    qt6-base-dev libmpg123-dev libsdl2-dev libx11-dev libgtest-dev
+    # tests: a virtual display, input and screenshots, test MP3s
+    xvfb xdotool x11-utils imagemagick sox lame
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing missing packages: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

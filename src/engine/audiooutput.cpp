@@ -1,0 +1,156 @@
+#include "engine/audiooutput.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include <SDL2/SDL.h>
+
+#include "engine/playbackshared.h"
+
+namespace {
+
+// About 90 ms a buffer: large enough to keep the sound server's wakeups few,
+// small enough that pause and stop are prompt.
+int bufferFramesFor(int rate)
+{
+    return static_cast<int>(std::bit_ceil(static_cast<unsigned>(rate) * 85 / 1000));
+}
+
+// Silence drivers that write straight to a file or nowhere have no latency;
+// a sound server holds about one buffer ahead of what is heard.
+int latencyFramesFor(int bufferFrames)
+{
+    const char* driver = SDL_GetCurrentAudioDriver();
+    if (driver != nullptr && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0))
+        return 0;
+    return bufferFrames;
+}
+
+void ramp(std::int16_t* samples, int frames, int channels, bool up)
+{
+    for (int i = 0; i < frames; ++i) {
+        const int step = up ? i + 1 : frames - i;
+        for (int c = 0; c < channels; ++c) {
+            std::int16_t& s = samples[i * channels + c];
+            s = static_cast<std::int16_t>(s * step / (frames + 1));
+        }
+    }
+}
+
+} // namespace
+
+AudioOutput::SdlAudioSubsystem::SdlAudioSubsystem()
+{
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Merlow");
+    ok_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+}
+
+AudioOutput::SdlAudioSubsystem::~SdlAudioSubsystem()
+{
+    if (ok_)
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+AudioOutput::AudioOutput(PlaybackShared& shared) : shared_(shared) {}
+
+AudioOutput::~AudioOutput()
+{
+    close();
+}
+
+void AudioOutput::close()
+{
+    if (device_ != 0) {
+        SDL_CloseAudioDevice(device_);
+        device_ = 0;
+    }
+}
+
+bool AudioOutput::ensureOpen(int rate, int channels, std::string& error)
+{
+    if (device_ != 0 && rate == rate_ && channels == channels_)
+        return true;
+    close();
+
+    if (!subsystem_ || !subsystem_->ok()) {
+        subsystem_.reset();
+        subsystem_.emplace();
+        if (!subsystem_->ok()) {
+            error = SDL_GetError();
+            return false;
+        }
+    }
+
+    SDL_AudioSpec wanted{};
+    wanted.freq = rate;
+    wanted.format = AUDIO_S16SYS;
+    wanted.channels = static_cast<Uint8>(channels);
+    wanted.samples = static_cast<Uint16>(bufferFramesFor(rate));
+    wanted.callback = &AudioOutput::callback;
+    wanted.userdata = this;
+    SDL_AudioSpec obtained{};
+    // No changes allowed: SDL converts to whatever the hardware wants.
+    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    if (device == 0) {
+        error = SDL_GetError();
+        return false;
+    }
+    device_ = device;
+    rate_ = rate;
+    channels_ = channels;
+    bufferFrames_ = obtained.samples;
+    fadeFrames_ = std::max(1, rate / 200);
+    wasPlaying_ = false;
+    shared_.clock.configure(rate, latencyFramesFor(bufferFrames_));
+    SDL_PauseAudioDevice(device_, 0);
+    return true;
+}
+
+void AudioOutput::restartAt(std::int64_t fileFrame)
+{
+    if (device_ != 0)
+        SDL_LockAudioDevice(device_);
+    shared_.ring.reset();
+    wasPlaying_ = false;
+    fileFrame_ = fileFrame;
+    shared_.clock.restartAt(fileFrame);
+    if (device_ != 0)
+        SDL_UnlockAudioDevice(device_);
+}
+
+void SDLCALL AudioOutput::callback(void* self, Uint8* stream, int length)
+{
+    auto* output = static_cast<AudioOutput*>(self);
+    output->fill(reinterpret_cast<std::int16_t*>(stream),
+                 length / static_cast<int>(sizeof(std::int16_t)) / output->channels_);
+}
+
+void AudioOutput::fill(std::int16_t* out, int frames)
+{
+    const std::size_t samples = static_cast<std::size_t>(frames) * channels_;
+    const bool playing = shared_.playState.load(std::memory_order_acquire) == PlayState::Playing
+                         && shared_.seekDone.load(std::memory_order_acquire)
+                                == shared_.seekRequested.load(std::memory_order_acquire);
+    const std::int64_t start = fileFrame_;
+    int content = 0;
+    std::size_t filled = 0;
+
+    if (playing) {
+        filled = shared_.ring.read(out, samples);
+        content = static_cast<int>(filled) / channels_;
+        if (!wasPlaying_)
+            ramp(out, std::min(content, fadeFrames_), channels_, true);
+        fileFrame_ += content;
+        wasPlaying_ = content == frames;
+    } else if (wasPlaying_) {
+        // Fade out over samples that stay in the ring, so playing resumes
+        // from exactly where it stopped.
+        filled = shared_.ring.peek(out, static_cast<std::size_t>(fadeFrames_) * channels_);
+        ramp(out, static_cast<int>(filled) / channels_, channels_, false);
+        wasPlaying_ = false;
+    }
+    std::fill(out + filled, out + samples, std::int16_t{0});
+    shared_.clock.recordBuffer(start, frames, content, PlaybackClock::nowNs());
+}

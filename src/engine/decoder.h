@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+struct mpg123_handle_struct;
+
+// An open MP3 file decoded by libmpg123 to interleaved signed 16-bit samples
+// at the file's own rate and channel count.
+class Decoder {
+public:
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+    Decoder(Decoder&&) noexcept;
+    Decoder& operator=(Decoder&&) noexcept;
+    ~Decoder();
+
+    // Opens and identifies the file. Only regular files are opened, without
+    // blocking. Returns nullptr and sets `error` when the file cannot be
+    // played. Scans the frame headers for the exact length.
+    static std::unique_ptr<Decoder> open(const std::string& path, std::string& error);
+
+    int rate() const { return rate_; }
+    int channels() const { return channels_; }
+    std::int64_t lengthFrames() const { return lengthFrames_; }
+
+    // Decodes up to `maxSamples` samples (whole frames). `ended` is set once
+    // nothing more can be decoded.
+    std::size_t read(std::int16_t* out, std::size_t maxSamples, bool& ended);
+
+    bool seekToFrame(std::int64_t frame);
+
+private:
+    struct HandleDeleter {
+        void operator()(mpg123_handle_struct* handle) const;
+    };
+
+    class FileDescriptor {
+    public:
+        explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+        FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+        FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+        FileDescriptor(const FileDescriptor&) = delete;
+        FileDescriptor& operator=(const FileDescriptor&) = delete;
+        ~FileDescriptor();
+        int get() const { return fd_; }
+
+    private:
+        int fd_;
+    };
+
+    Decoder() = default;
+
+    // Declared before the handle, so the handle is closed first.
+    FileDescriptor file_;
+    std::unique_ptr<mpg123_handle_struct, HandleDeleter> handle_;
+    int rate_ = 0;
+    int channels_ = 0;
+    std::int64_t lengthFrames_ = 0;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// What the window requires of a media engine. Every call succeeds in every
+// state, with or without a file. Time is in seconds.
+class MediaEngine : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Opens the file, replacing any open one; it plays by itself once open.
+    virtual void setFileName(const QString& path) = 0;
+    virtual int openState() const = 0;
+    virtual int playState() const = 0;
+    virtual double duration() const = 0;
+    virtual double currentPosition() const = 0;
+    virtual void setCurrentPosition(double seconds) = 0;
+    virtual void play() = 0;
+    virtual void pause() = 0;
+    virtual void stop() = 0;
+
+signals:
+    void openStateChange(int oldState, int newState);
+    // A file could not be played, or audio output could not be opened.
+    void playbackFailed(const QString& path, const QString& reason);
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <functional>
+
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class MediaEngine;
+class ProgressBar;
+
+// The player's one window: its controls as the design table gives them, and
+// the transport commands behind the buttons.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    using MessagePresenter = std::function<void(const QString& text)>;
+
+    // Takes ownership of `engine`; without one it makes the real engine.
+    explicit Form1(MediaEngine* engine = nullptr, QWidget* parent = nullptr);
+
+    // Where message texts go; by default a modal message box.
+    void setMessagePresenter(MessagePresenter presenter);
+
+    // The transport commands, run by the buttons' clicks and the chords.
+    void play();
+    void pause();
+    void stop();
+    void load();
+
+private:
+    void createControls();
+    void setTabOrder();
+    void connectHandlers();
+    // Runs an event handler; a failure escaping it is reported and the
+    // program goes on.
+    void runHandler(const std::function<void()>& handler);
+    void showMessage(const QString& text);
+    void reportPlaybackFailure(const QString& path, const QString& reason);
+
+    MessagePresenter presentMessage_;
+
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command4 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    ProgressBar* ProgressBar1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+    MediaEngine* MediaPlayer1 = nullptr;
+};

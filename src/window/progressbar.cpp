@@ -1,0 +1,73 @@
+#include "window/progressbar.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionProgressBar>
+
+namespace {
+constexpr int drawingSteps = 10000;
+}
+
+ProgressBar::ProgressBar(QWidget* parent) : QWidget(parent)
+{
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
+
+void ProgressBar::setMaximum(float maximum)
+{
+    maximum_ = maximum;
+    updateIfFillChanged();
+}
+
+void ProgressBar::setValue(float value)
+{
+    value_ = value;
+    updateIfFillChanged();
+}
+
+double ProgressBar::filledFraction() const
+{
+    const double range = static_cast<double>(maximum_) - minimum_;
+    if (!(range > 0.0) || !std::isfinite(range))
+        return 0.0;
+    const double fraction = (static_cast<double>(value_) - minimum_) / range;
+    if (std::isnan(fraction))
+        return 0.0;
+    return std::clamp(fraction, 0.0, 1.0);
+}
+
+int ProgressBar::filledDevicePixels() const
+{
+    return static_cast<int>(std::lround(filledFraction() * width() * devicePixelRatioF()));
+}
+
+void ProgressBar::updateIfFillChanged()
+{
+    const int fill = filledDevicePixels();
+    if (fill != shownFill_) {
+        shownFill_ = fill;
+        update();
+    }
+}
+
+void ProgressBar::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    shownFill_ = filledDevicePixels();
+}
+
+void ProgressBar::paintEvent(QPaintEvent* /*event*/)
+{
+    QStyleOptionProgressBar option;
+    option.initFrom(this);
+    option.minimum = 0;
+    option.maximum = drawingSteps;
+    option.progress = static_cast<int>(std::lround(filledFraction() * drawingSteps));
+    option.textVisible = false;
+    QPainter painter(this);
+    style()->drawControl(QStyle::CE_ProgressBar, &option, &painter, this);
+}

@@ -1,0 +1,88 @@
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "harness/diskaudio.h"
+#include "harness/process.h"
+#include "harness/virtualdisplay.h"
+#include "harness/x11window.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string caption = "Merlow 0.01(d)  [Alpha Version]";
+
+std::string artifact(const std::string& name)
+{
+    std::filesystem::create_directories(MERLOW_ARTIFACT_DIR);
+    return std::string(MERLOW_ARTIFACT_DIR "/") + name;
+}
+
+// Pixels clearly darker than the window's light background: text (greyed
+// text too) and edges.
+int darkPixels(const X11Connection::Image& image, int left, int top, int width, int height)
+{
+    int dark = 0;
+    for (int y = top; y < top + height; ++y) {
+        for (int x = left; x < left + width; ++x) {
+            const std::uint32_t p = image.at(x, y);
+            const int luminance = static_cast<int>(((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF)) / 3;
+            dark += luminance < 200 ? 1 : 0;
+        }
+    }
+    return dark;
+}
+
+TEST(WindowOnADesktop, ShowsItsCaptionAndLayoutAndClosesPromptly)
+{
+    const VirtualDisplay display;
+    const DiskAudio audio;
+    ChildProcess::Options options;
+    options.environment = audio.environment();
+    options.environment.emplace_back("DISPLAY", display.name());
+    options.unset = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"};
+    options.stderrPath = artifact("merlow-stderr.txt");
+    ChildProcess merlow(MERLOW_BINARY, options);
+
+    X11Connection x11(display.name());
+    const auto window = x11.findWindow(caption, 10s);
+    ASSERT_TRUE(window.has_value()) << readFile(options.stderrPath);
+    EXPECT_EQ(x11.clientSize(*window).width, 394);
+    EXPECT_EQ(x11.clientSize(*window).height, 82);
+
+    // Wait for the first paint: the label's text appears.
+    X11Connection::Image image;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    do {
+        image = x11.grab(*window);
+    } while ((image.pixels.empty() || darkPixels(image, 313, 1, 79, 39) < 20)
+             && std::chrono::steady_clock::now() < deadline);
+    ASSERT_FALSE(image.pixels.empty());
+    EXPECT_TRUE(screenshot(display.name(), artifact("window.png")));
+
+    // Each button and the label show their text; the path box and bar are
+    // framed; nothing is drawn below the bar.
+    for (const int left : {0, 80, 160, 240})
+        EXPECT_GT(darkPixels(image, left + 10, 8, 53, 17), 10) << "button at " << left;
+    EXPECT_GT(darkPixels(image, 313, 1, 79, 39), 20);
+
+    x11.requestClose(*window);
+    const auto closing = std::chrono::steady_clock::now();
+    EXPECT_EQ(merlow.waitForExit(2s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, 1s);
+}
+
+TEST(WindowWithoutADisplay, SaysSoInOneLine)
+{
+    ChildProcess::Options options;
+    options.unset = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    const TempDir dir;
+    options.stderrPath = dir.file("stderr.txt");
+    ChildProcess merlow(MERLOW_BINARY, options);
+    EXPECT_EQ(merlow.waitForExit(5s), 1);
+    const std::string said = readFile(options.stderrPath);
+    EXPECT_EQ(said, "merlow: no display: DISPLAY and WAYLAND_DISPLAY are not set\n");
+}
+
+} // namespace

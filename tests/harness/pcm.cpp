@@ -1,0 +1,88 @@
+#include "harness/pcm.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+std::vector<std::int16_t> PcmRecording::channel(int index) const
+{
+    std::vector<std::int16_t> out;
+    out.reserve(frames());
+    for (std::size_t i = static_cast<std::size_t>(index); i < samples.size(); i += static_cast<std::size_t>(channels))
+        out.push_back(samples[i]);
+    return out;
+}
+
+PcmRecording readPcm(const std::string& path, int rate, int channels)
+{
+    PcmRecording pcm{rate, channels, {}};
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::size_t frameBytes = sizeof(std::int16_t) * static_cast<std::size_t>(channels);
+    const std::size_t whole = bytes.size() / frameBytes * frameBytes;
+    pcm.samples.resize(whole / sizeof(std::int16_t));
+    std::copy_n(bytes.data(), whole, reinterpret_cast<char*>(pcm.samples.data()));
+    return pcm;
+}
+
+double toneFrequency(const std::vector<std::int16_t>& mono, int rate, std::size_t from, std::size_t count)
+{
+    const std::size_t end = std::min(mono.size(), from + count);
+    double first = -1.0;
+    double last = -1.0;
+    int crossings = 0;
+    for (std::size_t i = from + 1; i < end; ++i) {
+        if (mono[i - 1] < 0 && mono[i] >= 0) {
+            // Interpolate where the signal crosses zero between the samples.
+            const double t = static_cast<double>(i - 1) + static_cast<double>(-mono[i - 1]) / (mono[i] - mono[i - 1]);
+            if (first < 0.0)
+                first = t;
+            last = t;
+            ++crossings;
+        }
+    }
+    if (crossings < 2)
+        return 0.0;
+    return (crossings - 1) * static_cast<double>(rate) / (last - first);
+}
+
+std::optional<std::size_t> firstSound(const std::vector<std::int16_t>& mono, std::size_t from)
+{
+    for (std::size_t i = from; i < mono.size(); ++i) {
+        if (std::abs(mono[i]) > silenceThreshold)
+            return i;
+    }
+    return std::nullopt;
+}
+
+std::vector<Stretch> silentStretches(const std::vector<std::int16_t>& mono, std::size_t minLength)
+{
+    std::vector<Stretch> out;
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i <= mono.size(); ++i) {
+        if (i < mono.size() && std::abs(mono[i]) <= silenceThreshold)
+            continue;
+        if (i - runStart >= minLength)
+            out.push_back({runStart, i - runStart});
+        runStart = i + 1;
+    }
+    return out;
+}
+
+std::size_t soundingFrames(const std::vector<std::int16_t>& mono, std::size_t minLength)
+{
+    std::size_t silent = 0;
+    for (const Stretch& s : silentStretches(mono, minLength))
+        silent += s.length;
+    return mono.size() - silent;
+}
+
+int largestStep(const std::vector<std::int16_t>& mono, std::size_t from, std::size_t count)
+{
+    int largest = 0;
+    const std::size_t end = std::min(mono.size(), from + count);
+    for (std::size_t i = from + 1; i < end; ++i)
+        largest = std::max(largest, std::abs(mono[i] - mono[i - 1]));
+    return largest;
+}

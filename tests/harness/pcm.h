@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Raw signed 16-bit PCM as SDL's disk driver writes it, and the measures the
+// tests take of it. Positions and lengths are in frames.
+struct PcmRecording {
+    int rate = 0;
+    int channels = 0;
+    std::vector<std::int16_t> samples;
+
+    std::size_t frames() const { return samples.size() / static_cast<std::size_t>(channels); }
+    std::vector<std::int16_t> channel(int index) const;
+};
+
+PcmRecording readPcm(const std::string& path, int rate, int channels);
+
+struct Stretch {
+    std::size_t start;
+    std::size_t length;
+};
+
+inline constexpr int silenceThreshold = 300;
+
+// Frequency of a pure tone from its rising zero crossings, in Hz; 0 if the
+// span holds fewer than two.
+double toneFrequency(const std::vector<std::int16_t>& mono, int rate, std::size_t from, std::size_t count);
+
+// The first frame at or after `from` louder than the threshold.
+std::optional<std::size_t> firstSound(const std::vector<std::int16_t>& mono, std::size_t from = 0);
+
+// Runs of at least `minLength` frames no louder than the threshold.
+std::vector<Stretch> silentStretches(const std::vector<std::int16_t>& mono, std::size_t minLength);
+
+// Frames that are not part of a silent stretch of at least `minLength`.
+std::size_t soundingFrames(const std::vector<std::int16_t>& mono, std::size_t minLength);
+
+// The largest step between neighbouring samples in [from, from + count).
+int largestStep(const std::vector<std::int16_t>& mono, std::size_t from, std::size_t count);

@@ -1,0 +1,36 @@
+#include "harness/virtualdisplay.h"
+
+#include <stdexcept>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include "harness/process.h"
+
+VirtualDisplay::VirtualDisplay(int width, int height)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+    ChildProcess::Options options;
+    options.arguments = {"-displayfd", std::to_string(fds[1]), "-noreset", "-nolisten", "tcp",
+                         "-screen", "0", std::to_string(width) + "x" + std::to_string(height) + "x24"};
+    server_ = std::make_unique<ChildProcess>("/usr/bin/Xvfb", options);
+    close(fds[1]);
+
+    // Xvfb writes its display number once it accepts connections.
+    std::string number;
+    pollfd ready{fds[0], POLLIN, 0};
+    char c = 0;
+    while (poll(&ready, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(fds[0]);
+    if (number.empty())
+        throw std::runtime_error("Xvfb did not start");
+    name_ = ":" + number;
+}
+
+VirtualDisplay::~VirtualDisplay()
+{
+    server_->stop();
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+class ChildProcess;
+
+// An Xvfb server on a display number it picks itself, stopped by its PID when
+// the object goes. It does not reset when its last client leaves.
+class VirtualDisplay {
+public:
+    VirtualDisplay(int width = 1024, int height = 768);
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+    ~VirtualDisplay();
+
+    // As DISPLAY takes it: ":N".
+    const std::string& name() const { return name_; }
+
+private:
+    std::unique_ptr<ChildProcess> server_;
+    std::string name_;
+};

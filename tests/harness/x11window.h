@@ -1,0 +1,48 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <X11/Xlib.h>
+
+// A connection to an X display, to find a program's window by its title,
+// measure it, read its pixels and close it as a window manager would.
+class X11Connection {
+public:
+    explicit X11Connection(const std::string& displayName);
+    X11Connection(const X11Connection&) = delete;
+    X11Connection& operator=(const X11Connection&) = delete;
+    ~X11Connection();
+
+    std::optional<Window> findWindow(const std::string& title, std::chrono::milliseconds timeout);
+    std::string title(Window window);
+    bool isViewable(Window window);
+
+    struct Size {
+        int width;
+        int height;
+    };
+    Size clientSize(Window window);
+
+    struct Image {
+        int width = 0;
+        int height = 0;
+        std::vector<std::uint32_t> pixels; // 0xRRGGBB
+        std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+    };
+    Image grab(Window window);
+
+    // Asks the window to close, as a window manager's close button does.
+    void requestClose(Window window);
+
+private:
+    std::optional<Window> search(Window from, const std::string& title);
+
+    Display* display_;
+};
+
+// Saves the whole screen of `displayName` as a PNG file.
+bool screenshot(const std::string& displayName, const std::string& path);

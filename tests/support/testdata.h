@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+
+inline QString testFile(const char* name)
+{
+    return QStringLiteral(MERLOW_TESTDATA_DIR "/") + QLatin1String(name);
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <QString>
+
+#include "engine/enginestates.h"
+#include "engine/mediaengine.h"
+
+// An engine whose states the test sets, recording each command together with
+// what `observe` reports of the window at that moment.
+class FakeEngine : public MediaEngine {
+    Q_OBJECT
+public:
+    std::function<std::string()> observe = [] { return std::string(); };
+    std::vector<std::string> calls;
+    int open = OpenState::Closed;
+    int playing = PlayState::Stopped;
+    bool failPlay = false;
+
+    void setFileName(const QString& path) override { record("setFileName(" + path.toStdString() + ")"); }
+    int openState() const override { return open; }
+    int playState() const override { return playing; }
+    double duration() const override { return 0.0; }
+    double currentPosition() const override { return 0.0; }
+    void setCurrentPosition(double seconds) override { record("setCurrentPosition(" + std::to_string(seconds) + ")"); }
+    void play() override
+    {
+        if (failPlay)
+            throw std::runtime_error("the engine refused to play");
+        record("play");
+    }
+    void pause() override { record("pause"); }
+    void stop() override { record("stop"); }
+
+private:
+    void record(const std::string& call)
+    {
+        const std::string seen = observe();
+        calls.push_back(seen.empty() ? call : call + " " + seen);
+    }
+};

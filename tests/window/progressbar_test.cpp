@@ -1,0 +1,74 @@
+#include <cmath>
+#include <limits>
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include "window/progressbar.h"
+
+namespace {
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+TEST(ProgressBar, DrawsAnyRangeAndValueSanely)
+{
+    ProgressBar bar;
+    EXPECT_EQ(bar.filledFraction(), 0.0);
+    bar.setValue(25.0F);
+    EXPECT_DOUBLE_EQ(bar.filledFraction(), 0.25);
+
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::nanf("");
+    const struct {
+        float maximum;
+        float value;
+        double fraction;
+    } cases[] = {
+        {100.0F, 250.0F, 1.0}, // above the maximum
+        {100.0F, -5.0F, 0.0},  {0.0F, 3.0F, 0.0},   {-2.0F, 3.0F, 0.0}, // no range
+        {nan, 3.0F, 0.0},      {inf, 3.0F, 0.0},    {100.0F, nan, 0.0},
+        {100.0F, inf, 1.0},    {100.0F, -inf, 0.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.maximum << " " << c.value);
+        bar.setMaximum(c.maximum);
+        bar.setValue(c.value);
+        EXPECT_EQ(bar.filledFraction(), c.fraction);
+        // The values set are kept; only drawing clamps.
+        EXPECT_TRUE(bar.maximum() == c.maximum || (std::isnan(bar.maximum()) && std::isnan(c.maximum)));
+        bar.repaint();
+    }
+}
+
+TEST(ProgressBar, RepaintsOnlyWhenTheFilledWidthChanges)
+{
+    ProgressBar bar;
+    bar.resize(393, 17);
+    bar.show();
+    QCoreApplication::processEvents();
+    PaintCounter counter;
+    bar.installEventFilter(&counter);
+
+    // Three minutes at 10 ms a step.
+    bar.setMaximum(180.0F);
+    for (int tick = 1; tick <= 18000; ++tick) {
+        bar.setValue(static_cast<float>(tick) / 100.0F);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_GT(counter.paints, 300);
+    EXPECT_LE(counter.paints, 400);
+    EXPECT_EQ(bar.filledFraction(), 1.0);
+}
+
+} // namespace
