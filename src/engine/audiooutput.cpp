@@ -27,7 +27,7 @@ int latencyFramesFor(int bufferFrames)
     return bufferFrames;
 }
 
-void ramp(std::int16_t* samples, int frames, int channels, bool up)
+void ramp(std::int16_t* samples, int frames, int channels, bool up) // NOLINT(readability-non-const-parameter)
 {
     for (int i = 0; i < frames; ++i) {
         const int step = up ? i + 1 : frames - i;
@@ -51,6 +51,9 @@ AudioOutput::SdlAudioSubsystem::~SdlAudioSubsystem()
 {
     if (ok_)
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    // The last user of SDL frees its global state, hints included.
+    if (SDL_WasInit(0) == 0)
+        SDL_Quit();
 }
 
 AudioOutput::AudioOutput(PlaybackShared& shared) : shared_(shared) {}

@@ -1,7 +1,7 @@
 #include "engine/decoder.h"
 
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 #include <utility>
 
 #include <fcntl.h>
@@ -61,12 +61,12 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& err
     // files are read, where the flag has no effect.
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) {
-        error = std::strerror(errno);
+        error = std::generic_category().message(errno);
         return nullptr;
     }
     struct stat info {};
     if (::fstat(file.get(), &info) != 0) {
-        error = std::strerror(errno);
+        error = std::generic_category().message(errno);
         return nullptr;
     }
     if (!S_ISREG(info.st_mode)) {

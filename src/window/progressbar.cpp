@@ -64,6 +64,7 @@ void ProgressBar::paintEvent(QPaintEvent* /*event*/)
 {
     QStyleOptionProgressBar option;
     option.initFrom(this);
+    option.state |= QStyle::State_Horizontal;
     option.minimum = 0;
     option.maximum = drawingSteps;
     option.progress = static_cast<int>(std::lround(filledFraction() * drawingSteps));

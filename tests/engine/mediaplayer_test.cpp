@@ -161,13 +161,15 @@ TEST_F(EngineTest, PauseSilencesWithinABufferAndResumeContinuesFromThePausedSamp
     }
     ASSERT_GE(gaps.size(), 1U);
     const Stretch& pause = gaps.front();
-    std::cout << "pause took effect " << (static_cast<double>(pause.start) - writtenAtPause) / cdRate * 1000
+    std::cout << "pause took effect "
+              << (static_cast<double>(pause.start) - static_cast<double>(writtenAtPause)) / cdRate * 1000
               << " ms after the pause call's buffer\n";
     EXPECT_LE(pause.start, writtenAtPause + bufferFrames + fadeFrames);
     EXPECT_GT(pause.length, cdRate * 4 / 10);
 
     // Every sample of the file was heard once: nothing skipped or repeated.
-    const std::size_t sounding = soundingFrames(std::vector(pcm.begin() + *lead, pcm.end()), gapFrames);
+    const std::size_t sounding =
+        soundingFrames(std::vector(pcm.begin() + static_cast<std::ptrdiff_t>(*lead), pcm.end()), gapFrames);
     EXPECT_NEAR(static_cast<double>(sounding), 4.0 * cdRate, 3.0 * fadeFrames);
     // The fades keep the edges smooth: no step larger than the tone's own.
     const int toneStep = largestStep(pcm, *lead + cdRate / 10, cdRate / 10);
@@ -284,6 +286,21 @@ TEST_F(EngineTest, EveryCallSucceedsInEveryState)
     player.setFileName(QString());
     ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Closed; }, 5s));
     exerciseAll();
+}
+
+TEST(EngineLifetime, DestroyingAPlayingEngineEndsPlaybackPromptly)
+{
+    const DiskAudio audio;
+    audio.useInThisProcess();
+    auto player = std::make_unique<MediaPlayer>();
+    player->setFileName(testFile("cbr44_stereo.mp3"));
+    ASSERT_TRUE(waitUntil([&] { return player->currentPosition() > 0.2; }, 5s));
+    const auto start = std::chrono::steady_clock::now();
+    player.reset();
+    EXPECT_LT(secondsSince(start), 0.3);
+    const std::size_t written = audio.framesWritten(2);
+    runEventsFor(200ms);
+    EXPECT_EQ(audio.framesWritten(2), written);
 }
 
 TEST(EngineWithoutAudio, NoDeviceIsReportedAndPlayingWorksOnceOneIsBack)

@@ -50,7 +50,7 @@ TEST(PlaybackClock, RestartIgnoresEarlierBuffers)
     PlaybackClock clock;
     clock.configure(1000, 100);
     for (int i = 0; i < 20; ++i)
-        clock.recordBuffer(i * 100, 100, 100, i * 100 * ms);
+        clock.recordBuffer(std::int64_t{i} * 100, 100, 100, std::int64_t{i} * 100 * ms);
     clock.restartAt(0);
     EXPECT_EQ(clock.heardFileFrame(1950 * ms), 0);
     clock.recordBuffer(0, 100, 100, 2000 * ms);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -9,7 +10,7 @@ std::vector<std::int16_t> PcmRecording::channel(int index) const
 {
     std::vector<std::int16_t> out;
     out.reserve(frames());
-    for (std::size_t i = static_cast<std::size_t>(index); i < samples.size(); i += static_cast<std::size_t>(channels))
+    for (auto i = static_cast<std::size_t>(index); i < samples.size(); i += static_cast<std::size_t>(channels))
         out.push_back(samples[i]);
     return out;
 }
@@ -22,7 +23,7 @@ PcmRecording readPcm(const std::string& path, int rate, int channels)
     const std::size_t frameBytes = sizeof(std::int16_t) * static_cast<std::size_t>(channels);
     const std::size_t whole = bytes.size() / frameBytes * frameBytes;
     pcm.samples.resize(whole / sizeof(std::int16_t));
-    std::copy_n(bytes.data(), whole, reinterpret_cast<char*>(pcm.samples.data()));
+    std::memcpy(pcm.samples.data(), bytes.data(), whole);
     return pcm;
 }
 

@@ -13,8 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace {
 
 std::vector<std::string> buildEnvironment(const ChildProcess::Options& options)
@@ -30,13 +28,14 @@ std::vector<std::string> buildEnvironment(const ChildProcess::Options& options)
             env.push_back(entry);
     }
     for (const auto& [name, value] : options.environment)
-        env.push_back(name + "=" + value);
+        env.push_back(name + '=' + value); // NOLINT(performance-inefficient-string-concatenation)
     return env;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings)
 {
     std::vector<char*> out;
+    out.reserve(strings.size() + 1);
     for (std::string& s : strings)
         out.push_back(s.data());
     out.push_back(nullptr);

@@ -2,6 +2,7 @@
 #include <limits>
 
 #include <QCoreApplication>
+#include <QImage>
 #include <gtest/gtest.h>
 
 #include "window/progressbar.h"
@@ -49,6 +50,21 @@ TEST(ProgressBar, DrawsAnyRangeAndValueSanely)
         EXPECT_TRUE(bar.maximum() == c.maximum || (std::isnan(bar.maximum()) && std::isnan(c.maximum)));
         bar.repaint();
     }
+}
+
+TEST(ProgressBar, FillsFromTheLeftInProportionToTheValue)
+{
+    ProgressBar bar;
+    bar.resize(393, 17);
+    bar.setMaximum(8.0F);
+    bar.setValue(2.0F);
+    const QImage image = bar.grab().toImage();
+    const QRgb empty = image.pixel(380, 8);
+    int edge = 1;
+    while (edge < image.width() && image.pixel(edge, 8) != empty)
+        ++edge;
+    EXPECT_NEAR(edge, 393.0 / 4, 4);
+    EXPECT_NE(image.pixel(40, 8), empty);
 }
 
 TEST(ProgressBar, RepaintsOnlyWhenTheFilledWidthChanges)
