@@ -8,7 +8,7 @@ packages=(
     g++ cmake make pkg-config
     qt6-base-dev libmpg123-dev libsdl2-dev libx11-dev libgtest-dev
     # tests: a virtual display, input and screenshots, test MP3s
-    xvfb xdotool x11-utils imagemagick sox lame
+    xvfb xdotool imagemagick sox lame fonts-dejavu-core
 )
 
 missing=()

@@ -107,8 +107,13 @@ bool AudioOutput::ensureOpen(int rate, int channels, std::string& error)
     fadeFrames_ = std::max(1, rate / 200);
     wasPlaying_ = false;
     shared_.clock.configure(rate, latencyFramesFor(bufferFrames_));
-    SDL_PauseAudioDevice(device_, 0);
     return true;
+}
+
+void AudioOutput::start() // NOLINT(readability-make-member-function-const): it starts the device
+{
+    if (device_ != 0 && SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_PLAYING)
+        SDL_PauseAudioDevice(device_, 0);
 }
 
 void AudioOutput::restartAt(std::int64_t fileFrame)

@@ -1,13 +1,8 @@
 #include "engine/decoder.h"
 
-#include <cerrno>
-#include <system_error>
 #include <utility>
 
-#include <fcntl.h>
 #include <mpg123.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 void Decoder::HandleDeleter::operator()(mpg123_handle_struct* handle) const
 {
@@ -15,24 +10,6 @@ void Decoder::HandleDeleter::operator()(mpg123_handle_struct* handle) const
     mpg123_delete(handle);
 }
 
-Decoder::FileDescriptor& Decoder::FileDescriptor::operator=(FileDescriptor&& other) noexcept
-{
-    if (this != &other) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-Decoder::FileDescriptor::~FileDescriptor()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-Decoder::Decoder(Decoder&&) noexcept = default;
-Decoder& Decoder::operator=(Decoder&&) noexcept = default;
 Decoder::~Decoder() = default;
 
 namespace {
@@ -57,22 +34,9 @@ void allowSigned16(mpg123_handle* handle)
 
 std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& error)
 {
-    // O_NONBLOCK keeps a FIFO or device from hanging the open; only regular
-    // files are read, where the flag has no effect.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.get() < 0) {
-        error = std::generic_category().message(errno);
+    std::optional<RegularFile> file = RegularFile::open(path, error);
+    if (!file)
         return nullptr;
-    }
-    struct stat info {};
-    if (::fstat(file.get(), &info) != 0) {
-        error = std::generic_category().message(errno);
-        return nullptr;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = "not a regular file";
-        return nullptr;
-    }
 
     int status = MPG123_OK;
     std::unique_ptr<mpg123_handle, HandleDeleter> handle(mpg123_new(nullptr, &status));
@@ -83,7 +47,7 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& err
     mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
     allowSigned16(handle.get());
 
-    if (mpg123_open_fd(handle.get(), file.get()) != MPG123_OK) {
+    if (mpg123_open_fd(handle.get(), file->descriptor()) != MPG123_OK) {
         error = handleError(handle.get());
         return nullptr;
     }
@@ -103,8 +67,7 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& err
     mpg123_scan(handle.get());
     const off_t length = mpg123_length(handle.get());
 
-    std::unique_ptr<Decoder> decoder(new Decoder());
-    decoder->file_ = std::move(file);
+    std::unique_ptr<Decoder> decoder(new Decoder(std::move(*file)));
     decoder->handle_ = std::move(handle);
     decoder->rate_ = static_cast<int>(rate);
     decoder->channels_ = channels;

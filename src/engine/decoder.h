@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/regularfile.h"
+
 struct mpg123_handle_struct;
 
 // An open MP3 file decoded by libmpg123 to interleaved signed 16-bit samples
@@ -14,8 +16,6 @@ class Decoder {
 public:
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
-    Decoder(Decoder&&) noexcept;
-    Decoder& operator=(Decoder&&) noexcept;
     ~Decoder();
 
     // Opens and identifies the file. Only regular files are opened, without
@@ -38,24 +38,10 @@ private:
         void operator()(mpg123_handle_struct* handle) const;
     };
 
-    class FileDescriptor {
-    public:
-        explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-        FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-        FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-        FileDescriptor(const FileDescriptor&) = delete;
-        FileDescriptor& operator=(const FileDescriptor&) = delete;
-        ~FileDescriptor();
-        int get() const { return fd_; }
-
-    private:
-        int fd_;
-    };
-
-    Decoder() = default;
+    explicit Decoder(RegularFile file) : file_(std::move(file)) {}
 
     // Declared before the handle, so the handle is closed first.
-    FileDescriptor file_;
+    RegularFile file_;
     std::unique_ptr<mpg123_handle_struct, HandleDeleter> handle_;
     int rate_ = 0;
     int channels_ = 0;

@@ -117,6 +117,7 @@ void PlaybackWorker::open(const OpenRequest& request, AudioOutput& output)
     shared_.duration.store(static_cast<double>(decoder_->lengthFrames()) / decoder_->rate());
     decodeAhead();
     finishOpen(request.generation, true, request.path, {});
+    output.start();
 }
 
 void PlaybackWorker::finishOpen(std::uint64_t generation, bool opened, const std::string& path,

@@ -91,6 +91,10 @@ void Form1::createControls()
     labelFont.setItalic(false);
     labelFont.setUnderline(false);
     Label1->setFont(labelFont);
+    Label1->setAcceptDrops(true);
+    Label1->installEventFilter(this);
+    // Drops elsewhere on the window, its other controls included, reach it.
+    setAcceptDrops(true);
 }
 
 void Form1::setTabOrder()

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class DroppedData;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -12,7 +13,7 @@ class MediaEngine;
 class ProgressBar;
 
 // The player's one window: its controls as the design table gives them, and
-// the transport commands behind the buttons.
+// the transport commands behind the buttons, and loading by drop.
 class Form1 : public QWidget {
     Q_OBJECT
 public:
@@ -30,7 +31,19 @@ public:
     void stop();
     void load();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
+    // Drop handlers: files on the label, the format probe on the window.
+    void Label1_DragDrop(const DroppedData& data);
+    void Form1_DragDrop(const DroppedData& data);
+    bool overLabel(const QDropEvent* event) const;
+    void deferDropHandler(DroppedData data, void (Form1::*handler)(const DroppedData&));
+
     void createControls();
     void setTabOrder();
     void connectHandlers();

@@ -1,23 +1,11 @@
-#include <filesystem>
-
 #include <gtest/gtest.h>
 
-#include "harness/diskaudio.h"
-#include "harness/process.h"
-#include "harness/virtualdisplay.h"
+#include "harness/player.h"
 #include "harness/x11window.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-const std::string caption = "Merlow 0.01(d)  [Alpha Version]";
-
-std::string artifact(const std::string& name)
-{
-    std::filesystem::create_directories(MERLOW_ARTIFACT_DIR);
-    return std::string(MERLOW_ARTIFACT_DIR "/") + name;
-}
 
 // Pixels clearly darker than the window's light background: text (greyed
 // text too) and edges.
@@ -38,16 +26,12 @@ TEST(WindowOnADesktop, ShowsItsCaptionAndLayoutAndClosesPromptly)
 {
     const VirtualDisplay display;
     const DiskAudio audio;
-    ChildProcess::Options options;
-    options.environment = audio.environment();
-    options.environment.emplace_back("DISPLAY", display.name());
-    options.unset = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"};
-    options.stderrPath = artifact("merlow-stderr.txt");
-    ChildProcess merlow(MERLOW_BINARY, options);
+    const std::string log = artifact("merlow-stderr.txt");
+    const auto merlow = startPlayer(display, audio, log);
 
     X11Connection x11(display.name());
-    const auto window = x11.findWindow(caption, 10s);
-    ASSERT_TRUE(window.has_value()) << readFile(options.stderrPath);
+    const auto window = x11.findWindow(playerCaption, 10s);
+    ASSERT_TRUE(window.has_value()) << readFile(log);
     EXPECT_EQ(x11.clientSize(*window).width, 394);
     EXPECT_EQ(x11.clientSize(*window).height, 82);
 
@@ -69,7 +53,7 @@ TEST(WindowOnADesktop, ShowsItsCaptionAndLayoutAndClosesPromptly)
 
     x11.requestClose(*window);
     const auto closing = std::chrono::steady_clock::now();
-    EXPECT_EQ(merlow.waitForExit(2s), 0);
+    EXPECT_EQ(merlow->waitForExit(2s), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - closing, 1s);
 }
 

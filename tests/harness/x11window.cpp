@@ -1,5 +1,7 @@
 #include "harness/x11window.h"
 
+#include <X11/Xlib.h>
+
 #include <stdexcept>
 #include <thread>
 
@@ -80,6 +82,15 @@ X11Connection::Size X11Connection::clientSize(Window window)
     XWindowAttributes attributes{};
     XGetWindowAttributes(display_, window, &attributes);
     return {attributes.width, attributes.height};
+}
+
+X11Connection::Point X11Connection::screenPosition(Window window)
+{
+    int x = 0;
+    int y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, &x, &y, &child);
+    return {x, y};
 }
 
 X11Connection::Image X11Connection::grab(Window window)

@@ -6,7 +6,12 @@
 #include <string>
 #include <vector>
 
-#include <X11/Xlib.h>
+
+struct _XDisplay; // NOLINT(bugprone-reserved-identifier): Xlib's own name
+
+// An X window id, as Xlib's Window; Xlib's header stays out of the tests,
+// where its macros clash with Qt's names.
+using Window = unsigned long;
 
 // A connection to an X display, to find a program's window by its title,
 // measure it, read its pixels and close it as a window manager would.
@@ -27,6 +32,13 @@ public:
     };
     Size clientSize(Window window);
 
+    struct Point {
+        int x;
+        int y;
+    };
+    // Where the window's client area lies on the screen.
+    Point screenPosition(Window window);
+
     struct Image {
         int width = 0;
         int height = 0;
@@ -41,7 +53,7 @@ public:
 private:
     std::optional<Window> search(Window from, const std::string& title);
 
-    Display* display_;
+    _XDisplay* display_;
 };
 
 // Saves the whole screen of `displayName` as a PNG file.

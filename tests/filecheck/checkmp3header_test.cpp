@@ -1,0 +1,128 @@
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "engine/mediaplayer.h"
+#include "filecheck/checkmp3header.h"
+#include "harness/diskaudio.h"
+#include "harness/tempdir.h"
+#include "support/testdata.h"
+#include "support/wait.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class HeaderCheck : public ::testing::Test {
+protected:
+    QString write(const std::string& name, const std::string& bytes) const
+    {
+        const std::string path = dir.file(name);
+        std::ofstream(path, std::ios::binary) << bytes;
+        return QString::fromStdString(path);
+    }
+
+    // An ID3v2 header with the given version, flags and size bytes.
+    static std::string id3(int major, int revision, int flags, const std::string& size)
+    {
+        return std::string("ID3") + char(major) + char(revision) + char(flags) + size;
+    }
+
+    TempDir dir;
+};
+
+const std::string syncsafe20("\0\0\0\x14", 4);
+
+TEST_F(HeaderCheck, PassesOnlyAFirstByteOfFF)
+{
+    const std::pair<std::string, TruthWord> cases[] = {
+        {"\xFF\xFB\x90\x00", TruthTrue},   // an MPEG-1 Layer III frame
+        {"\xFF\xD8\xFF\xE0", TruthTrue},   // a JPEG passes too: only the byte counts
+        {"\xFF", TruthTrue},
+        {"", TruthFalse},
+        {"\xFE\xFB", TruthFalse},
+        {"\x7F\xFB", TruthFalse},
+        {"RIFF", TruthFalse},
+    };
+    int n = 0;
+    for (const auto& [bytes, expected] : cases) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(CheckMP3Header(write("case" + std::to_string(n++), bytes)), expected);
+    }
+    EXPECT_EQ(CheckMP3Header(testFile("cbr44_stereo.mp3")), TruthTrue);
+}
+
+TEST_F(HeaderCheck, LooksPastAWellFormedId3v2TagForTheFrame)
+{
+    const std::string tagBody(20, '\0');
+    const std::string footer = "3DI" + std::string(7, '\0');
+    const std::pair<std::string, TruthWord> cases[] = {
+        {id3(3, 0, 0, syncsafe20) + tagBody + "\xFF\xFB", TruthTrue},
+        {id3(2, 0, 0, syncsafe20) + tagBody + "\xFF\xFB", TruthTrue},
+        {id3(4, 0, 0x10, syncsafe20) + tagBody + footer + "\xFF\xFB", TruthTrue}, // the footer counts
+        {id3(4, 0, 0x10, syncsafe20) + tagBody + "\xFF" + footer, TruthFalse},
+        {id3(3, 0, 0, syncsafe20) + tagBody + std::string("\x00\xFF", 2), TruthFalse}, // not a frame after it
+        {id3(3, 0, 0, syncsafe20) + std::string(10, '\0'), TruthFalse},          // ends inside the tag
+        {id3(5, 0, 0, syncsafe20) + tagBody + "\xFF", TruthFalse},               // unknown version
+        {id3(1, 0, 0, syncsafe20) + tagBody + "\xFF", TruthFalse},
+        {id3(3, 0xFF, 0, syncsafe20) + tagBody + "\xFF", TruthFalse},
+        {id3(3, 0, 0, std::string("\0\0\x80\x14", 4)) + tagBody + "\xFF", TruthFalse}, // not syncsafe
+        {id3(3, 0, 0, std::string("\x7F\x7F\x7F\x7F", 4)) + "\xFF", TruthFalse},      // absurd size
+        {"ID3\x03", TruthFalse},
+        {std::string("IDX\x03\x00\x00\x00\x00\x00\x00\xFF", 11), TruthFalse},
+        {"I", TruthFalse},
+    };
+    int n = 0;
+    for (const auto& [bytes, expected] : cases) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(CheckMP3Header(write("tag" + std::to_string(n++), bytes)), expected);
+    }
+    EXPECT_EQ(CheckMP3Header(testFile("id3v2.mp3")), TruthTrue);
+}
+
+TEST_F(HeaderCheck, FailsWithTheReasonOnWhatItCannotRead)
+{
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string socketPath = dir.file("socket");
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.path(), "not a regular file"},
+        {fifo, "not a regular file"}, // without blocking on the missing writer
+        {socketPath, "not a regular file"},
+        {"/dev/zero", "not a regular file"},
+        {dir.file("vanished.mp3"), "No such file or directory"},
+    };
+    for (const auto& [path, reason] : cases) {
+        SCOPED_TRACE(path);
+        try {
+            CheckMP3Header(QString::fromStdString(path));
+            ADD_FAILURE() << "no failure";
+        } catch (const FileCheckError& e) {
+            EXPECT_EQ(std::string(e.what()), reason);
+        }
+    }
+    close(sock);
+}
+
+TEST(HeaderCheckWhilePlaying, ReadsTheFileTheEngineHasOpen)
+{
+    const DiskAudio audio;
+    audio.useInThisProcess();
+    MediaPlayer player;
+    player.setFileName(testFile("cbr44_stereo.mp3"));
+    ASSERT_TRUE(waitUntil([&] { return player.playState() == 2; }, 5s));
+    EXPECT_EQ(CheckMP3Header(testFile("cbr44_stereo.mp3")), TruthTrue);
+}
+
+} // namespace

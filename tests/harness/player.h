@@ -1,0 +1,17 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "harness/diskaudio.h"
+#include "harness/process.h"
+#include "harness/virtualdisplay.h"
+
+// The real program on a virtual display, playing into SDL's disk driver.
+inline const std::string playerCaption = "Merlow 0.01(d)  [Alpha Version]";
+
+std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const DiskAudio& audio,
+                                          const std::string& stderrPath);
+
+// A file in the folder the tests leave their screenshots and logs in.
+std::string artifact(const std::string& name);

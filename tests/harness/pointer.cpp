@@ -1,0 +1,46 @@
+#include "harness/pointer.h"
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "harness/process.h"
+
+bool Pointer::run(const std::vector<std::string>& arguments) const
+{
+    ChildProcess::Options options;
+    options.arguments = arguments;
+    options.environment = {{"DISPLAY", display_}};
+    ChildProcess xdotool("/usr/bin/xdotool", options);
+    return xdotool.waitForExit(std::chrono::seconds(10)) == 0;
+}
+
+bool Pointer::moveTo(int x, int y) const
+{
+    return run({"mousemove", std::to_string(x), std::to_string(y)});
+}
+
+bool Pointer::press() const
+{
+    return run({"mousedown", "1"});
+}
+
+bool Pointer::release() const
+{
+    return run({"mouseup", "1"});
+}
+
+bool Pointer::drag(int fromX, int fromY, int toX, int toY) const
+{
+    if (!moveTo(fromX, fromY) || !press() || !moveTo(fromX + 15, fromY + 5))
+        return false;
+    constexpr int steps = 8;
+    for (int i = 1; i <= steps; ++i) {
+        if (!moveTo(fromX + 15 + (toX - fromX - 15) * i / steps, fromY + 5 + (toY - fromY - 5) * i / steps))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // Give the drop target time to answer the last position before the drop.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return release();
+}
