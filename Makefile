@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test bench clean
 
 all: build
 
@@ -18,6 +18,11 @@ run: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Benchmarks: run on purpose, not by the tests.
+bench: build
+	@cmake --build $(BUILD) -j $(JOBS) --target progress_bench
+	@bench/run.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -4,6 +4,7 @@
 #include <QApplication>
 
 #include "platform/displaycheck.h"
+#include "platform/keystate.h"
 #include "window/form1.h"
 #include "window/messagebox.h"
 
@@ -16,7 +17,10 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(applicationTitle());
-    Form1 window;
+    std::unique_ptr<KeyStateSource> keys = systemKeyState(reason);
+    if (!keys)
+        std::fprintf(stderr, "merlow: the Caps Lock chords are unavailable: %s\n", reason.c_str());
+    Form1 window(nullptr, std::move(keys));
     window.show();
     return QApplication::exec();
 }

@@ -8,6 +8,7 @@
 
 #include "engine/enginestates.h"
 #include "engine/mediaplayer.h"
+#include "platform/keystate.h"
 #include "window/controltable.h"
 #include "window/messagebox.h"
 #include "window/progressbar.h"
@@ -33,8 +34,9 @@ QTimer* makeTimer(QObject* parent, const char* name, int intervalMs)
 
 } // namespace
 
-Form1::Form1(MediaEngine* engine, QWidget* parent)
-    : QWidget(parent), presentMessage_([this](const QString& text) { showMessageBox(this, text); })
+Form1::Form1(MediaEngine* engine, std::unique_ptr<KeyStateSource> keys, QWidget* parent)
+    : QWidget(parent), presentMessage_([this](const QString& text) { showMessageBox(this, text); }),
+      keyState_(keys ? std::move(keys) : std::make_unique<NoKeyState>())
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(ControlTable::caption());
@@ -53,6 +55,8 @@ Form1::Form1(MediaEngine* engine, QWidget* parent)
     connectHandlers();
     Timer2->start();
 }
+
+Form1::~Form1() = default;
 
 void Form1::createControls()
 {
@@ -113,6 +117,11 @@ void Form1::connectHandlers()
     connect(Command2, &QPushButton::clicked, this, [this] { runHandler([this] { pause(); }); });
     connect(Command3, &QPushButton::clicked, this, [this] { runHandler([this] { stop(); }); });
     connect(Command4, &QPushButton::clicked, this, [this] { runHandler([this] { load(); }); });
+    connect(Timer2, &QTimer::timeout, this, [this] { runHandler([this] { Timer2_Timer(); }); });
+    connect(Timer1, &QTimer::timeout, this, [this] { runHandler([this] { Timer1_Timer(); }); });
+    connect(MediaPlayer1, &MediaEngine::openStateChange, this, [this](int oldState, int newState) {
+        runHandler([&] { MediaPlayer1_OpenStateChange(oldState, newState); });
+    });
     connect(MediaPlayer1, &MediaEngine::playbackFailed, this, [this](const QString& path, const QString& reason) {
         runHandler([&] { reportPlaybackFailure(path, reason); });
     });

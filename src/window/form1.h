@@ -1,8 +1,11 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include <QWidget>
+
+#include "platform/keystate.h"
 
 class DroppedData;
 class QLabel;
@@ -13,14 +16,18 @@ class MediaEngine;
 class ProgressBar;
 
 // The player's one window: its controls as the design table gives them, and
-// the transport commands behind the buttons, and loading by drop.
+// the transport commands behind the buttons, the progress display, loading
+// by drop and the Caps Lock chords.
 class Form1 : public QWidget {
     Q_OBJECT
 public:
     using MessagePresenter = std::function<void(const QString& text)>;
 
-    // Takes ownership of `engine`; without one it makes the real engine.
-    explicit Form1(MediaEngine* engine = nullptr, QWidget* parent = nullptr);
+    // Takes ownership of `engine`, and without one makes the real engine.
+    // The chords read `keys`; without it no key is ever seen down.
+    explicit Form1(MediaEngine* engine = nullptr, std::unique_ptr<KeyStateSource> keys = nullptr,
+                   QWidget* parent = nullptr);
+    ~Form1() override;
 
     // Where message texts go; by default a modal message box.
     void setMessagePresenter(MessagePresenter presenter);
@@ -38,6 +45,13 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Progress display: the engine's open notification and the timer's tick.
+    void MediaPlayer1_OpenStateChange(int oldState, int newState);
+    void Timer1_Timer();
+
+    // The Caps Lock chords, sampled at every tick of the hotkey timer.
+    void Timer2_Timer();
+
     // Drop handlers: files on the label, the format probe on the window.
     void Label1_DragDrop(const DroppedData& data);
     void Form1_DragDrop(const DroppedData& data);
@@ -54,6 +68,7 @@ private:
     void reportPlaybackFailure(const QString& path, const QString& reason);
 
     MessagePresenter presentMessage_;
+    std::unique_ptr<KeyStateSource> keyState_;
 
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -20,12 +21,30 @@ public:
     int open = OpenState::Closed;
     int playing = PlayState::Stopped;
     bool failPlay = false;
+    double length = 0.0;
+    // Successive position readings; the last one repeats.
+    mutable std::deque<double> positions{0.0};
+    mutable int positionReads = 0;
+    // Where reads of the play state are noted, if anywhere.
+    std::vector<std::string>* reads = nullptr;
 
     void setFileName(const QString& path) override { record("setFileName(" + path.toStdString() + ")"); }
     int openState() const override { return open; }
-    int playState() const override { return playing; }
-    double duration() const override { return 0.0; }
-    double currentPosition() const override { return 0.0; }
+    int playState() const override
+    {
+        if (reads != nullptr)
+            reads->emplace_back("state");
+        return playing;
+    }
+    double duration() const override { return length; }
+    double currentPosition() const override
+    {
+        ++positionReads;
+        const double reading = positions.front();
+        if (positions.size() > 1)
+            positions.pop_front();
+        return reading;
+    }
     void setCurrentPosition(double seconds) override { record("setCurrentPosition(" + std::to_string(seconds) + ")"); }
     void play() override
     {

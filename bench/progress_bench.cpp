@@ -1,0 +1,85 @@
+// Measures what the progress display costs: the window plays a file for a
+// stretch of real time while its bar's repaints and the process's CPU time
+// are counted; then the same window sits idle with no file for as long, as
+// the peer to compare with.
+#include <cstdio>
+#include <cstdlib>
+
+#include <QApplication>
+#include <QEvent>
+#include <QTimer>
+#include <sys/resource.h>
+
+#include "engine/mediaengine.h"
+#include "window/form1.h"
+#include "window/progressbar.h"
+
+namespace {
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+struct Figures {
+    int paints = 0;
+    double cpu = 0.0;
+};
+
+} // namespace
+
+
+int main(int argc, char* argv[])
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: progress_bench FILE SECONDS\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    const QString file = QString::fromLocal8Bit(argv[1]);
+    const int seconds = std::atoi(argv[2]);
+
+    Form1 window;
+    window.show();
+    PaintCounter counter;
+    window.findChild<ProgressBar*>(QStringLiteral("ProgressBar1"))->installEventFilter(&counter);
+
+    // One event loop throughout: first idle, then playing.
+    Figures idle;
+    Figures playing;
+    double phaseStart = cpuSeconds();
+    QTimer::singleShot(seconds * 1000, [&] {
+        idle = {counter.paints, cpuSeconds() - phaseStart};
+        counter.paints = 0;
+        phaseStart = cpuSeconds();
+        window.findChild<MediaEngine*>(QStringLiteral("MediaPlayer1"))->setFileName(file);
+    });
+    QTimer::singleShot(2 * seconds * 1000, [&] {
+        playing = {counter.paints, cpuSeconds() - phaseStart};
+        QCoreApplication::quit();
+    });
+    QApplication::exec();
+
+    const double perMinute = 60.0 / seconds;
+    std::printf("%-24s %12s %16s\n", "", "bar repaints", "CPU s / minute");
+    std::printf("%-24s %12d %16.3f\n", "idle, no file (peer)", idle.paints, idle.cpu * perMinute);
+    std::printf("%-24s %12d %16.3f\n", "playing", playing.paints, playing.cpu * perMinute);
+    std::printf("playing / idle CPU: %.2fx\n", idle.cpu > 0 ? playing.cpu / idle.cpu : 0.0);
+    return 0;
+}

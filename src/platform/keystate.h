@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The global state of a key, as a 16-bit word per virtual-key code: bit 15
+// is set while the key is down, whichever program has the focus. Bit 0
+// ("pressed since the last query") is never reported.
+class KeyStateSource {
+public:
+    KeyStateSource() = default;
+    KeyStateSource(const KeyStateSource&) = delete;
+    KeyStateSource& operator=(const KeyStateSource&) = delete;
+    virtual ~KeyStateSource() = default;
+
+    virtual std::uint16_t GetAsyncKeyState(int virtualKey) = 0;
+};
+
+// For a desktop whose key state cannot be read: no key is ever down.
+class NoKeyState : public KeyStateSource {
+public:
+    std::uint16_t GetAsyncKeyState(int /*virtualKey*/) override { return 0; }
+};
+
+namespace VirtualKey {
+inline constexpr int CapsLock = 0x14;
+inline constexpr int A = 0x41;
+inline constexpr int S = 0x53;
+}
+
+inline constexpr std::uint16_t keyDownBit = 0x8000;
+
+// The key state of this desktop: the X server's key map on X11, the kernel's
+// input devices on Wayland. Returns nullptr and sets `reason` when neither
+// can be read.
+std::unique_ptr<KeyStateSource> systemKeyState(std::string& reason);

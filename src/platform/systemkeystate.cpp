@@ -1,0 +1,35 @@
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/evdevkeystate.h"
+#include "platform/keystate.h"
+#include "platform/x11keystate.h"
+
+namespace {
+bool waylandSession()
+{
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return (display != nullptr && *display != '\0') || (type != nullptr && std::strcmp(type, "wayland") == 0);
+}
+} // namespace
+
+std::unique_ptr<KeyStateSource> systemKeyState(std::string& reason)
+{
+    // On Wayland the X server (if any) sees only keys sent to X programs, so
+    // the input devices come first there; on X11 the key map sees them all.
+    std::string evdevReason;
+    std::string x11Reason;
+    if (waylandSession()) {
+        if (auto evdev = EvdevKeyState::open(evdevReason))
+            return evdev;
+        reason = evdevReason;
+        return nullptr;
+    }
+    if (auto x11 = X11KeyState::connect(x11Reason))
+        return x11;
+    if (auto evdev = EvdevKeyState::open(evdevReason))
+        return evdev;
+    reason = x11Reason + "; " + evdevReason;
+    return nullptr;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/keystate.h"
+
+struct _XDisplay; // NOLINT(bugprone-reserved-identifier): Xlib's own name
+
+// Reads the X server's live key map, the state of the keyboard whichever
+// window has the focus. Needs no grab, so no key is taken from anyone.
+class X11KeyState : public KeyStateSource {
+public:
+    // Connects to the display DISPLAY names; nullptr and `reason` if it cannot.
+    static std::unique_ptr<X11KeyState> connect(std::string& reason);
+    ~X11KeyState() override;
+
+    std::uint16_t GetAsyncKeyState(int virtualKey) override;
+
+private:
+    explicit X11KeyState(_XDisplay* display);
+    // Key codes of the keys we watch, found again when the mapping changes.
+    void lookUpKeyCodes();
+    void followMappingChanges();
+
+    _XDisplay* display_;
+    std::array<int, 3> keyCodes_{}; // Caps Lock, A, S
+};
