@@ -16,10 +16,12 @@ tone 44100 2 4 440 "$work/a440.wav"
 tone 44100 2 4 523.25 "$work/c523.wav"
 tone 48000 1 1.5 660 "$work/e660.wav"
 tone 44100 2 2 330 "$work/e330.wav"
+tone 44100 2 10 440 "$work/a440long.wav"
 
 # CBR 128 kbps stereo, with and without the Info header that gives its length.
 lame --quiet -b 128 "$work/a440.wav" "$out/cbr44_stereo.mp3"
 lame --quiet -b 128 -t "$work/a440.wav" "$out/cbr44_noheader.mp3"
+lame --quiet -b 128 "$work/a440long.wav" "$out/cbr44_long.mp3"
 # VBR with its Xing header, and without it (its length needs a scan).
 lame --quiet -V 2 "$work/c523.wav" "$out/vbr44.mp3"
 lame --quiet -V 2 -t "$work/c523.wav" "$out/vbr44_noheader.mp3"

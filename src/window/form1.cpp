@@ -61,6 +61,8 @@ Form1::~Form1() = default;
 void Form1::createControls()
 {
     Timer2 = makeTimer(this, "Timer2", ControlTable::Timer2IntervalMs);
+    // The chords' latency is the tick's: keep it to the millisecond.
+    Timer2->setTimerType(Qt::PreciseTimer);
 
     ProgressBar1 = new ProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));

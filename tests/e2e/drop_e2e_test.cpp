@@ -1,71 +1,12 @@
 #include <iostream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
-#include "harness/player.h"
-#include "harness/pointer.h"
-#include "harness/x11window.h"
-#include "support/testdata.h"
+#include "desktop.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-constexpr int cdRate = 44100;
-
-// The player and a stand-in file manager side by side on a virtual display.
-class DesktopDrop : public ::testing::Test {
-protected:
-    DesktopDrop() : log(artifact("drop-merlow-stderr.txt")), merlow(startPlayer(display, audio, log)), x11(display.name())
-    {
-    }
-
-    // Drags `file` from the source window onto the middle of the label.
-    void dragOntoLabel(const char* file)
-    {
-        ChildProcess::Options options;
-        options.arguments = {testFile(file).toStdString()};
-        options.environment = {{"DISPLAY", display.name()}};
-        options.unset = {"QT_QPA_PLATFORM"};
-        options.stdoutPath = dir.file("source-out.txt");
-        source = std::make_unique<ChildProcess>(DRAGSOURCE_BINARY, options);
-
-        player = x11.findWindow(playerCaption, 10s);
-        const auto sourceWindow = x11.findWindow("drag source", 10s);
-        ASSERT_TRUE(player && sourceWindow) << readFile(log);
-        const auto at = x11.screenPosition(*player);
-        const auto from = x11.screenPosition(*sourceWindow);
-        ASSERT_TRUE(Pointer(display.name()).drag(from.x + 100, from.y + 50, at.x + 352, at.y + 20));
-        dropped = std::chrono::steady_clock::now();
-    }
-
-    // Waits until `seconds` of sound have been played; returns where the sound began.
-    std::optional<std::size_t> waitForSound(double seconds) const
-    {
-        std::optional<std::size_t> start;
-        while (std::chrono::steady_clock::now() - dropped < 10s) {
-            if (!start)
-                start = firstSound(audio.read(cdRate, 2).channel(0));
-            if (start && audio.framesWritten(2) >= *start + static_cast<std::size_t>(seconds * cdRate))
-                return start;
-            std::this_thread::sleep_for(1ms);
-        }
-        return std::nullopt;
-    }
-
-    std::string sourceSaid() const { return readFile(dir.file("source-out.txt")); }
-
-    const VirtualDisplay display;
-    const DiskAudio audio;
-    const TempDir dir;
-    const std::string log;
-    std::unique_ptr<ChildProcess> merlow;
-    X11Connection x11;
-    std::unique_ptr<ChildProcess> source;
-    std::optional<Window> player;
-    std::chrono::steady_clock::time_point dropped;
-};
 
 TEST_F(DesktopDrop, AFileDraggedOntoTheLabelIsCopiedAndPlays)
 {

@@ -29,7 +29,7 @@ std::size_t DiskAudio::framesWritten(int channels) const
     return error ? 0 : static_cast<std::size_t>(bytes) / (sizeof(std::int16_t) * static_cast<std::size_t>(channels));
 }
 
-PcmRecording DiskAudio::read(int rate, int channels) const
+PcmRecording DiskAudio::read(int rate, int channels, std::size_t fromFrame) const
 {
-    return readPcm(path_, rate, channels);
+    return readPcm(path_, rate, channels, fromFrame);
 }

@@ -23,7 +23,7 @@ public:
 
     const std::string& path() const { return path_; }
     std::size_t framesWritten(int channels) const;
-    PcmRecording read(int rate, int channels) const;
+    PcmRecording read(int rate, int channels, std::size_t fromFrame = 0) const;
 
 private:
     TempDir dir_;

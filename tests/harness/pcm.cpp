@@ -15,12 +15,13 @@ std::vector<std::int16_t> PcmRecording::channel(int index) const
     return out;
 }
 
-PcmRecording readPcm(const std::string& path, int rate, int channels)
+PcmRecording readPcm(const std::string& path, int rate, int channels, std::size_t from)
 {
     PcmRecording pcm{rate, channels, {}};
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const std::size_t frameBytes = sizeof(std::int16_t) * static_cast<std::size_t>(channels);
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(from * frameBytes));
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const std::size_t whole = bytes.size() / frameBytes * frameBytes;
     pcm.samples.resize(whole / sizeof(std::int16_t));
     std::memcpy(pcm.samples.data(), bytes.data(), whole);

@@ -17,7 +17,8 @@ struct PcmRecording {
     std::vector<std::int16_t> channel(int index) const;
 };
 
-PcmRecording readPcm(const std::string& path, int rate, int channels);
+// From frame `from` on.
+PcmRecording readPcm(const std::string& path, int rate, int channels, std::size_t from = 0);
 
 struct Stretch {
     std::size_t start;

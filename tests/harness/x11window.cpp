@@ -110,6 +110,14 @@ X11Connection::Image X11Connection::grab(Window window)
     return image;
 }
 
+Window X11Connection::focusedWindow()
+{
+    ::Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    return focus;
+}
+
 void X11Connection::requestClose(Window window)
 {
     XEvent event{};

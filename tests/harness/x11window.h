@@ -47,6 +47,9 @@ public:
     };
     Image grab(Window window);
 
+    // The window that has the keyboard focus.
+    Window focusedWindow();
+
     // Asks the window to close, as a window manager's close button does.
     void requestClose(Window window);
 

@@ -3,10 +3,11 @@
 #include <string>
 #include <vector>
 
-// Drives the pointer of an X display through xdotool, as a user's mouse.
-class Pointer {
+// Drives an X display's pointer, keyboard and focus through xdotool, as a
+// user's mouse and keyboard would.
+class Xdotool {
 public:
-    explicit Pointer(std::string displayName) : display_(std::move(displayName)) {}
+    explicit Xdotool(std::string displayName) : display_(std::move(displayName)) {}
 
     bool moveTo(int x, int y) const;
     bool press() const;
@@ -14,6 +15,11 @@ public:
     // Presses at (fromX, fromY), moves past the drag distance, steps onto
     // (toX, toY), pauses there and releases: a drag and drop.
     bool drag(int fromX, int fromY, int toX, int toY) const;
+
+    // Key names as xdotool knows them ("Caps_Lock", "a").
+    bool keyDown(const std::vector<std::string>& keys) const;
+    bool keyUp(const std::vector<std::string>& keys) const;
+    bool focus(unsigned long window) const;
 
 private:
     bool run(const std::vector<std::string>& arguments) const;

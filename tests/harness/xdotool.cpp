@@ -1,12 +1,13 @@
-#include "harness/pointer.h"
+#include "harness/xdotool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include "harness/process.h"
 
-bool Pointer::run(const std::vector<std::string>& arguments) const
+bool Xdotool::run(const std::vector<std::string>& arguments) const
 {
     ChildProcess::Options options;
     options.arguments = arguments;
@@ -15,22 +16,22 @@ bool Pointer::run(const std::vector<std::string>& arguments) const
     return xdotool.waitForExit(std::chrono::seconds(10)) == 0;
 }
 
-bool Pointer::moveTo(int x, int y) const
+bool Xdotool::moveTo(int x, int y) const
 {
     return run({"mousemove", std::to_string(x), std::to_string(y)});
 }
 
-bool Pointer::press() const
+bool Xdotool::press() const
 {
     return run({"mousedown", "1"});
 }
 
-bool Pointer::release() const
+bool Xdotool::release() const
 {
     return run({"mouseup", "1"});
 }
 
-bool Pointer::drag(int fromX, int fromY, int toX, int toY) const
+bool Xdotool::drag(int fromX, int fromY, int toX, int toY) const
 {
     if (!moveTo(fromX, fromY) || !press() || !moveTo(fromX + 15, fromY + 5))
         return false;
@@ -43,4 +44,27 @@ bool Pointer::drag(int fromX, int fromY, int toX, int toY) const
     // Give the drop target time to answer the last position before the drop.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     return release();
+}
+
+bool Xdotool::keyDown(const std::vector<std::string>& keys) const
+{
+    std::vector<std::string> arguments;
+    for (const std::string& key : keys)
+        arguments.insert(arguments.end(), {"keydown", key});
+    return run(arguments);
+}
+
+bool Xdotool::keyUp(const std::vector<std::string>& keys) const
+{
+    std::vector<std::string> arguments;
+    // Released in the reverse order of pressing.
+    std::for_each(keys.rbegin(), keys.rend(), [&](const std::string& key) {
+        arguments.insert(arguments.end(), {"keyup", key});
+    });
+    return run(arguments);
+}
+
+bool Xdotool::focus(unsigned long window) const
+{
+    return run({"windowfocus", "--sync", std::to_string(window)});
 }
