@@ -57,6 +57,32 @@ TEST(WindowOnADesktop, ShowsItsCaptionAndLayoutAndClosesPromptly)
     EXPECT_LT(std::chrono::steady_clock::now() - closing, 1s);
 }
 
+// On Wayland the key state comes from the input devices; where they cannot
+// be read the chords are off, the program says why once and runs on.
+TEST(WindowWithoutReadableKeys, SaysOnceWhyTheChordsAreOffAndRunsOn)
+{
+    const VirtualDisplay display;
+    const DiskAudio audio;
+    ChildProcess::Options options;
+    options.environment = audio.environment();
+    options.environment.insert(options.environment.end(), {{"DISPLAY", display.name()},
+                                                           {"QT_QPA_PLATFORM", "xcb"},
+                                                           {"WAYLAND_DISPLAY", "wayland-test-none"}});
+    const TempDir dir;
+    options.stderrPath = dir.file("stderr.txt");
+    ChildProcess merlow(MERLOW_BINARY, options);
+
+    X11Connection x11(display.name());
+    const auto window = x11.findWindow(playerCaption, 10s);
+    ASSERT_TRUE(window.has_value()) << readFile(options.stderrPath);
+    const std::string said = readFile(options.stderrPath);
+    const std::string line = "merlow: the Caps Lock chords are unavailable: ";
+    ASSERT_NE(said.find(line), std::string::npos) << said;
+    EXPECT_EQ(said.find(line), said.rfind(line));
+    EXPECT_NE(said.find("/dev/input", said.find(line)), std::string::npos);
+    merlow.stop();
+}
+
 TEST(WindowWithoutADisplay, SaysSoInOneLine)
 {
     ChildProcess::Options options;
