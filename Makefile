@@ -1,8 +1,10 @@
 # The two ways in: `make run` and `make test`. Both install what is missing first.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+CONFIGURE = cmake -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+SUPPRESSIONS = $(CURDIR)/tests/sanitizers
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build run test test-plain test-asan test-tsan bench clean
 
 all: build
 
@@ -10,14 +12,34 @@ deps:
 	@scripts/install-deps.sh
 
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(CONFIGURE) -B $(BUILD)
 	@cmake --build $(BUILD) -j $(JOBS)
 
 run: build
 	@$(BUILD)/src/merlow
 
-test: build
+# Every test, then again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and the engine's under ThreadSanitizer; any report fails the run.
+test: test-plain test-asan test-tsan
+
+test-plain: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	@$(CONFIGURE) -B $(BUILD)-asan -DMERLOW_SANITIZE=address,undefined
+	@cmake --build $(BUILD)-asan -j $(JOBS)
+	@cd $(BUILD)-asan && \
+	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	  LSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/lsan.supp \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+test-tsan: deps
+	@$(CONFIGURE) -B $(BUILD)-tsan -DMERLOW_SANITIZE=thread
+	@cmake --build $(BUILD)-tsan -j $(JOBS) --target engine_test filecheck_test
+	@cd $(BUILD)-tsan && \
+	  TSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/tsan.supp:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS) -R '^(Engine|PlaybackClock|HeaderCheck)'
 
 # Benchmarks: run on purpose, not by the tests.
 bench: build
@@ -25,4 +47,4 @@ bench: build
 	@bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan

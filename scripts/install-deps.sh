@@ -9,6 +9,8 @@ packages=(
     qt6-base-dev libmpg123-dev libsdl2-dev libx11-dev libgtest-dev
     # tests: a virtual display, input and screenshots, test MP3s
     xvfb xdotool imagemagick sox lame fonts-dejavu-core
+    # tests: a real sound server, tracing, fuzzing
+    pulseaudio pulseaudio-utils strace clang libclang-rt-14-dev
 )
 
 missing=()

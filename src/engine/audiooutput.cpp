@@ -71,6 +71,11 @@ void AudioOutput::close()
     }
 }
 
+bool AudioOutput::lost() const
+{
+    return device_ != 0 && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
+}
+
 bool AudioOutput::ensureOpen(int rate, int channels, std::string& error)
 {
     if (device_ != 0 && rate == rate_ && channels == channels_)

@@ -31,6 +31,10 @@ public:
     void restartAt(std::int64_t fileFrame);
 
     int bufferFrames() const { return bufferFrames_; }
+    bool isOpen() const { return device_ != 0; }
+    // The device went away while open (its sound server ended, say).
+    bool lost() const;
+    void close();
 
 private:
     class SdlAudioSubsystem {
@@ -47,7 +51,6 @@ private:
 
     static void SDLCALL callback(void* self, Uint8* stream, int length);
     void fill(std::int16_t* out, int frames);
-    void close();
 
     PlaybackShared& shared_;
     std::optional<SdlAudioSubsystem> subsystem_;

@@ -87,6 +87,10 @@ void PlaybackWorker::run()
         }
         if (!decoder_)
             continue;
+        if (output.lost())
+            stopOnLostOutput(output);
+        if (!output.isOpen() && shared_.playState.load() == PlayState::Playing)
+            reopenOutput(output);
         if (shared_.seekRequested.load() != shared_.seekDone.load())
             seek(output);
         decodeAhead();
@@ -105,17 +109,20 @@ void PlaybackWorker::open(const OpenRequest& request, AudioOutput& output)
         finishOpen(request.generation, false, request.path, error);
         return;
     }
-    if (!output.ensureOpen(decoder->rate(), decoder->channels(), error)) {
+    // Decode ahead before a new device starts, so its first buffer can
+    // already play.
+    decoder_ = std::move(decoder);
+    path_ = request.path;
+    decodedEnd_ = 0;
+    decodedAll_ = false;
+    decodeAhead();
+    if (!output.ensureOpen(decoder_->rate(), decoder_->channels(), error)) {
+        decoder_.reset();
         finishOpen(request.generation, false, request.path, "cannot open audio output: " + error);
         return;
     }
-    output.restartAt(0);
-    decoder_ = std::move(decoder);
-    decodedEnd_ = 0;
-    decodedAll_ = false;
     shared_.sampleRate.store(decoder_->rate());
     shared_.duration.store(static_cast<double>(decoder_->lengthFrames()) / decoder_->rate());
-    decodeAhead();
     finishOpen(request.generation, true, request.path, {});
     output.start();
 }
@@ -189,4 +196,30 @@ void PlaybackWorker::rewindAtEnd(AudioOutput& output)
     decodedEnd_ = 0;
     decodedAll_ = false;
     decodeAhead();
+}
+
+// The sound device went away: stop where the listener was, say so once, and
+// open a device again at the next play.
+void PlaybackWorker::stopOnLostOutput(AudioOutput& output)
+{
+    const std::int64_t heard = shared_.clock.heardFileFrame(PlaybackClock::nowNs());
+    output.close();
+    shared_.playState.store(PlayState::Stopped);
+    decoder_->seekToFrame(heard);
+    output.restartAt(heard);
+    decodedEnd_ = heard;
+    decodedAll_ = false;
+    decodeAhead();
+    failure_(path_, "audio output was lost");
+}
+
+void PlaybackWorker::reopenOutput(AudioOutput& output)
+{
+    std::string error;
+    if (!output.ensureOpen(decoder_->rate(), decoder_->channels(), error)) {
+        shared_.playState.store(PlayState::Stopped);
+        failure_(path_, "cannot open audio output: " + error);
+        return;
+    }
+    output.start();
 }

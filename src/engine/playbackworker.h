@@ -45,6 +45,8 @@ private:
     void finishOpen(std::uint64_t generation, bool opened, const std::string& path, const std::string& reason);
     void seek(AudioOutput& output);
     void rewindAtEnd(AudioOutput& output);
+    void stopOnLostOutput(AudioOutput& output);
+    void reopenOutput(AudioOutput& output);
     void decodeAhead();
     bool reachedEnd() const;
     bool waitForWork(std::unique_lock<std::mutex>& lock, std::uint64_t handledOpen, bool timed,
@@ -63,6 +65,7 @@ private:
 
     // Worker thread only.
     std::unique_ptr<Decoder> decoder_;
+    std::string path_;
     std::int64_t decodedEnd_ = 0;
     bool decodedAll_ = false;
     std::vector<std::int16_t> chunk_;

@@ -24,7 +24,8 @@ PcmRecording readPcm(const std::string& path, int rate, int channels, std::size_
     const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const std::size_t whole = bytes.size() / frameBytes * frameBytes;
     pcm.samples.resize(whole / sizeof(std::int16_t));
-    std::memcpy(pcm.samples.data(), bytes.data(), whole);
+    if (whole > 0)
+        std::memcpy(pcm.samples.data(), bytes.data(), whole);
     return pcm;
 }
 

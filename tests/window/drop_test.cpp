@@ -13,6 +13,7 @@
 #include "engine/enginestates.h"
 #include "engine/mediaengine.h"
 #include "harness/diskaudio.h"
+#include "support/drops.h"
 #include "support/testdata.h"
 #include "support/wait.h"
 #include "window/form1.h"
@@ -22,16 +23,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int cdRate = 44100;
-
-std::unique_ptr<QMimeData> filesData(const QStringList& paths)
-{
-    auto data = std::make_unique<QMimeData>();
-    QList<QUrl> urls;
-    for (const QString& path : paths)
-        urls.append(QUrl::fromLocalFile(path));
-    data->setUrls(urls);
-    return data;
-}
 
 // Real playback through the disk driver, with the window's drops delivered
 // through its native window as the window system would deliver them.
@@ -45,25 +36,14 @@ protected:
         window->show();
     }
 
-    // Drags onto the point `at` of the window and drops; returns the action
-    // the window answered with, IgnoreAction if it refused.
     Qt::DropAction dropAt(QPoint at, const QMimeData& data, Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction)
     {
-        QWindow* native = window->windowHandle();
-        QDragEnterEvent enter(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(native, &enter);
-        if (!enter.isAccepted())
-            return Qt::IgnoreAction;
-        QDropEvent drop(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(native, &drop);
-        // The handler runs just after the drop.
-        QCoreApplication::processEvents();
-        return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
+        return dropOnWindow(*window, at, data, offered);
     }
 
     Qt::DropAction dropOnLabel(const QMimeData& data, Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction)
     {
-        return dropAt(QPoint(350, 20), data, offered);
+        return dropAt(labelCentre, data, offered);
     }
 
     QString pathBox() const { return window->findChild<QLineEdit*>(QStringLiteral("Text1"))->text(); }

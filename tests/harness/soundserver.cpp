@@ -1,0 +1,78 @@
+#include "harness/soundserver.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+SoundServer::SoundServer() : socket_(dir_.file("native"))
+{
+    std::filesystem::create_directories(dir_.file("run"));
+    start();
+}
+
+SoundServer::~SoundServer()
+{
+    if (server_)
+        server_->stop();
+}
+
+void SoundServer::start()
+{
+    std::filesystem::remove(socket_);
+    ChildProcess::Options options;
+    options.arguments = {"-n", "--daemonize=no", "--exit-idle-time=-1", "--log-target=stderr",
+                         "-L", "module-null-sink sink_name=null",
+                         "-L", "module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1"};
+    options.environment = {{"XDG_RUNTIME_DIR", dir_.file("run")}, {"HOME", dir_.path()}};
+    options.unset = {"PULSE_SERVER", "DBUS_SESSION_BUS_ADDRESS"};
+    options.stderrPath = dir_.file("pulseaudio.log");
+    server_ = std::make_unique<ChildProcess>("/usr/bin/pulseaudio", options);
+
+    // Ready once its socket is there.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!std::filesystem::exists(socket_)) {
+        if (std::chrono::steady_clock::now() > deadline || !server_->running())
+            throw std::runtime_error("pulseaudio did not start: " + readFile(dir_.file("pulseaudio.log")));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void SoundServer::kill()
+{
+    server_->stop(std::chrono::milliseconds(0));
+    server_.reset();
+}
+
+std::vector<std::pair<std::string, std::string>> SoundServer::clientEnvironment() const
+{
+    return {{"SDL_AUDIODRIVER", "pulseaudio"}, {"PULSE_SERVER", "unix:" + socket_}};
+}
+
+void SoundServer::useInThisProcess() const
+{
+    for (const auto& [name, value] : clientEnvironment())
+        setenv(name.c_str(), value.c_str(), 1);
+}
+
+SoundServer::Recording::Recording(const SoundServer& server, std::string path) : path_(std::move(path))
+{
+    ChildProcess::Options options;
+    options.arguments = {"-d", "null.monitor", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
+                         "--latency-msec=10"};
+    options.environment = server.clientEnvironment();
+    options.stdoutPath = path_;
+    parec_ = std::make_unique<ChildProcess>("/usr/bin/parec", options);
+    // Recording once the first data arrives.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (framesRecorded() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+std::size_t SoundServer::Recording::framesRecorded() const
+{
+    std::error_code error;
+    const auto bytes = std::filesystem::file_size(path_, error);
+    return error ? 0 : static_cast<std::size_t>(bytes) / 4;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "harness/process.h"
+#include "harness/tempdir.h"
+
+// A PulseAudio server of the test's own: no system daemon, a null sink, its
+// own runtime folder and socket, stopped by its PID.
+class SoundServer {
+public:
+    SoundServer();
+    ~SoundServer();
+    SoundServer(const SoundServer&) = delete;
+    SoundServer& operator=(const SoundServer&) = delete;
+
+    // What a client needs to play through it with SDL.
+    std::vector<std::pair<std::string, std::string>> clientEnvironment() const;
+    void useInThisProcess() const;
+
+    // Ends the server at once, as a crash would; start() brings it back on the
+    // same socket.
+    void kill();
+    void start();
+
+    // Records what the null sink plays, as 16-bit stereo at 44.1 kHz.
+    class Recording {
+    public:
+        Recording(const SoundServer& server, std::string path);
+        const std::string& path() const { return path_; }
+        std::size_t framesRecorded() const;
+
+    private:
+        std::string path_;
+        std::unique_ptr<ChildProcess> parec_;
+    };
+
+private:
+    TempDir dir_;
+    std::string socket_;
+    std::unique_ptr<ChildProcess> server_;
+};

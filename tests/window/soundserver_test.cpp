@@ -1,0 +1,125 @@
+#include <iostream>
+
+#include <gtest/gtest.h>
+
+#include "engine/enginestates.h"
+#include "engine/mediaengine.h"
+#include "harness/pcm.h"
+#include "harness/soundserver.h"
+#include "support/drops.h"
+#include "support/testdata.h"
+#include "support/wait.h"
+#include "window/form1.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int cdRate = 44100;
+
+// The real program's window and engine playing through a PulseAudio server
+// the test runs itself, heard on the null sink's monitor.
+class SoundServerTest : public ::testing::Test {
+protected:
+    SoundServerTest()
+    {
+        server.useInThisProcess();
+        window.setMessagePresenter([this](const QString& text) { messages.push_back(text); });
+        window.show();
+    }
+
+    MediaEngine* engine() const { return window.findChild<MediaEngine*>(QStringLiteral("MediaPlayer1")); }
+
+    std::vector<std::int16_t> heard(const SoundServer::Recording& recording, std::size_t from) const
+    {
+        return readPcm(recording.path(), cdRate, 2, from).channel(0);
+    }
+
+    // Seconds from `from` until the recording turns silent (or sounding).
+    std::optional<double> secondsUntil(bool silent, const SoundServer::Recording& recording, std::size_t from) const
+    {
+        const bool reached = waitUntil(
+            [&] {
+                const auto pcm = heard(recording, from);
+                if (silent)
+                    return !silentStretches(pcm, cdRate / 10).empty();
+                return firstSound(pcm).has_value();
+            },
+            3s);
+        if (!reached)
+            return std::nullopt;
+        const auto pcm = heard(recording, from);
+        const std::size_t at = silent ? silentStretches(pcm, cdRate / 10).front().start : *firstSound(pcm);
+        return static_cast<double>(at) / cdRate;
+    }
+
+    SoundServer server;
+    TempDir dir;
+    Form1 window;
+    std::vector<QString> messages;
+};
+
+TEST_F(SoundServerTest, TheToneIsHeardPromptlyAtItsPitchAndPauseAndStopSilenceIt)
+{
+    const SoundServer::Recording recording(server, dir.file("heard.raw"));
+    const std::size_t atDrop = recording.framesRecorded();
+    const auto dropped = std::chrono::steady_clock::now();
+    dropOnWindow(window, labelCentre, *filesData({testFile("cbr44_long.mp3")}));
+    // From the drop until the sound reaches the recorder, which includes the
+    // recorder's own latency: an upper bound of when the sink played it.
+    ASSERT_TRUE(waitUntil([&] { return firstSound(heard(recording, atDrop)).has_value(); }, 3s));
+    const auto start = std::chrono::steady_clock::now() - dropped;
+    std::cout << "drop to first sound recorded from the sink: "
+              << std::chrono::duration<double, std::milli>(start).count() << " ms\n";
+    EXPECT_LT(start, 100ms);
+
+    ASSERT_TRUE(waitUntil([&] { return recording.framesRecorded() > atDrop + cdRate; }, 3s));
+    const auto pcm = heard(recording, atDrop);
+    const std::size_t toneStart = *firstSound(pcm);
+    EXPECT_NEAR(toneFrequency(pcm, cdRate, toneStart + cdRate / 10, cdRate / 2), 440.0, 1.0);
+
+    const std::size_t atPause = recording.framesRecorded();
+    window.pause();
+    const auto paused = secondsUntil(true, recording, atPause);
+    ASSERT_TRUE(paused.has_value());
+    std::cout << "pause to silence on the sink: " << *paused * 1000 << " ms\n";
+    EXPECT_LT(*paused, 0.25);
+
+    const std::size_t atPlay = recording.framesRecorded();
+    window.play();
+    ASSERT_TRUE(secondsUntil(false, recording, atPlay).has_value());
+    ASSERT_TRUE(waitUntil([&] { return engine()->currentPosition() > 1.5; }, 3s));
+
+    const std::size_t atStop = recording.framesRecorded();
+    window.stop();
+    const auto stopped = secondsUntil(true, recording, atStop);
+    ASSERT_TRUE(stopped.has_value());
+    std::cout << "stop to silence on the sink: " << *stopped * 1000 << " ms\n";
+    EXPECT_LT(*stopped, 0.25);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SoundServerTest, LosingTheServerIsReportedOnceAndPlayResumesOnceItIsBack)
+{
+    dropOnWindow(window, labelCentre, *filesData({testFile("cbr44_long.mp3")}));
+    ASSERT_TRUE(waitUntil([&] { return engine()->currentPosition() > 0.3; }, 5s));
+
+    server.kill();
+    ASSERT_TRUE(waitUntil([&] { return !messages.empty(); }, 5s));
+    EXPECT_EQ(messages[0],
+              QStringLiteral("Cannot play \"%1\": audio output was lost").arg(testFile("cbr44_long.mp3")));
+    EXPECT_EQ(engine()->playState(), PlayState::Stopped);
+    EXPECT_EQ(engine()->openState(), OpenState::Open);
+    runEventsFor(300ms);
+    EXPECT_EQ(messages.size(), 1U);
+
+    server.start();
+    const SoundServer::Recording recording(server, dir.file("after.raw"));
+    const std::size_t atPlay = recording.framesRecorded();
+    window.play();
+    EXPECT_EQ(engine()->playState(), PlayState::Playing);
+    ASSERT_TRUE(secondsUntil(false, recording, atPlay).has_value());
+    EXPECT_EQ(messages.size(), 1U);
+}
+
+} // namespace
