@@ -188,14 +188,13 @@ bool PlaybackWorker::reachedEnd() const
 
 void PlaybackWorker::rewindAtEnd(AudioOutput& output)
 {
+    // A rewind to the top is pending before the state reads stopped, so the
+    // position never reads the end once it does.
+    shared_.seekTarget.store(0.0);
+    shared_.seekRequested.fetch_add(1);
     int playing = PlayState::Playing;
-    if (!shared_.playState.compare_exchange_strong(playing, PlayState::Stopped))
-        return;
-    decoder_->seekToFrame(0);
-    output.restartAt(0);
-    decodedEnd_ = 0;
-    decodedAll_ = false;
-    decodeAhead();
+    shared_.playState.compare_exchange_strong(playing, PlayState::Stopped);
+    seek(output);
 }
 
 // The sound device went away: stop where the listener was, say so once, and

@@ -19,7 +19,9 @@ inline constexpr std::size_t bufferFrames = 4096;
 // The player and a stand-in file manager side by side on a virtual display.
 class DesktopDrop : public ::testing::Test {
 protected:
-    DesktopDrop() : log(artifact("drop-merlow-stderr.txt")), merlow(startPlayer(display, audio, log)), x11(display.name())
+    explicit DesktopDrop(const std::vector<std::string>& wrapper = {})
+        : log(artifact("drop-merlow-stderr.txt")), merlow(startPlayer(display, audio, log, wrapper)),
+          x11(display.name())
     {
     }
 

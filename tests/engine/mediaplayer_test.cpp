@@ -1,5 +1,7 @@
 #include <chrono>
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <cmath>
 #include <iostream>
 
@@ -260,6 +262,31 @@ TEST_F(EngineTest, AFileThatCannotBePlayedIsClosedAndTheReasonReported)
         EXPECT_EQ(player.duration(), 0.0);
         EXPECT_EQ(player.currentPosition(), 0.0);
     }
+}
+
+TEST_F(EngineTest, AFileDeletedOrCutShortWhilePlayingEndsOrPlaysOnCleanly)
+{
+    const TempDir dir;
+    const std::string copy = dir.file("playing.mp3");
+    std::filesystem::copy_file(testFile("cbr44_stereo.mp3").toStdString(), copy);
+    player.setFileName(QString::fromStdString(copy));
+    ASSERT_TRUE(playedFor(0.3));
+
+    // Deleted: the open file plays on.
+    std::filesystem::remove(copy);
+    ASSERT_TRUE(playedFor(0.8));
+    EXPECT_EQ(player.playState(), PlayState::Playing);
+
+    // Cut short in place, then filled with other bytes: it ends as at the end.
+    std::filesystem::copy_file(testFile("cbr44_stereo.mp3").toStdString(), copy);
+    player.setFileName(QString::fromStdString(copy));
+    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+    ASSERT_TRUE(playedFor(0.3));
+    std::filesystem::resize_file(copy, 20000);
+    std::ofstream(copy, std::ios::binary | std::ios::in | std::ios::out) << std::string(10000, '\x55');
+    ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 6s));
+    EXPECT_EQ(player.openState(), OpenState::Open);
+    EXPECT_EQ(player.currentPosition(), 0.0);
 }
 
 TEST_F(EngineTest, EveryCallSucceedsInEveryState)

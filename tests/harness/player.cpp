@@ -2,15 +2,33 @@
 
 #include <filesystem>
 
+namespace {
+
+std::string runtimeDir()
+{
+    const std::string dir = artifact("runtime");
+    std::filesystem::create_directories(dir);
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+    return dir;
+}
+
+} // namespace
+
 std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const DiskAudio& audio,
-                                          const std::string& stderrPath)
+                                          const std::string& stderrPath, const std::vector<std::string>& wrapper)
 {
     ChildProcess::Options options;
     options.environment = audio.environment();
     options.environment.emplace_back("DISPLAY", display.name());
     options.unset = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"};
+    // As on a desktop session, the runtime folder exists.
+    options.environment.emplace_back("XDG_RUNTIME_DIR", runtimeDir());
     options.stderrPath = stderrPath;
-    return std::make_unique<ChildProcess>(MERLOW_BINARY, options);
+    if (wrapper.empty())
+        return std::make_unique<ChildProcess>(MERLOW_BINARY, options);
+    options.arguments.assign(wrapper.begin() + 1, wrapper.end());
+    options.arguments.emplace_back(MERLOW_BINARY);
+    return std::make_unique<ChildProcess>(wrapper.front(), options);
 }
 
 std::string artifact(const std::string& name)

@@ -30,7 +30,7 @@ protected:
 
     MediaEngine* engine() const { return window.findChild<MediaEngine*>(QStringLiteral("MediaPlayer1")); }
 
-    std::vector<std::int16_t> heard(const SoundServer::Recording& recording, std::size_t from) const
+    static std::vector<std::int16_t> heard(const SoundServer::Recording& recording, std::size_t from)
     {
         return readPcm(recording.path(), cdRate, 2, from).channel(0);
     }
