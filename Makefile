@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CONFIGURE = cmake -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 SUPPRESSIONS = $(CURDIR)/tests/sanitizers
 
-.PHONY: all deps build run test test-plain test-asan test-tsan bench clean
+.PHONY: all deps build run test test-plain test-asan test-tsan test-fuzz fuzz bench clean
 
 all: build
 
@@ -18,9 +18,12 @@ build: deps
 run: build
 	@$(BUILD)/src/merlow
 
+FUZZ_SECONDS ?= 600
+
 # Every test, then again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and the engine's under ThreadSanitizer; any report fails the run.
-test: test-plain test-asan test-tsan
+# the engine's under ThreadSanitizer, and each fuzzer for a bounded time; any
+# report fails the run.
+test: test-plain test-asan test-tsan test-fuzz
 
 test-plain: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -41,10 +44,17 @@ test-tsan: deps
 	  TSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/tsan.supp:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) -R '^(Engine|PlaybackClock|HeaderCheck)'
 
+test-fuzz: deps
+	@scripts/fuzz.sh 50 $(BUILD)-fuzz
+
+# The fuzzers for as long as asked: make fuzz FUZZ_SECONDS=3600
+fuzz: deps
+	@scripts/fuzz.sh $(FUZZ_SECONDS) $(BUILD)-fuzz
+
 # Benchmarks: run on purpose, not by the tests.
 bench: build
 	@cmake --build $(BUILD) -j $(JOBS) --target progress_bench
 	@bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz
