@@ -6,7 +6,7 @@ namespace {
 
 std::string runtimeDir()
 {
-    const std::string dir = artifact("runtime");
+    std::string dir = artifact("runtime");
     std::filesystem::create_directories(dir);
     std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
     return dir;

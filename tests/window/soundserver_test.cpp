@@ -36,7 +36,7 @@ protected:
     }
 
     // Seconds from `from` until the recording turns silent (or sounding).
-    std::optional<double> secondsUntil(bool silent, const SoundServer::Recording& recording, std::size_t from) const
+    static std::optional<double> secondsUntil(bool silent, const SoundServer::Recording& recording, std::size_t from)
     {
         const bool reached = waitUntil(
             [&] {
