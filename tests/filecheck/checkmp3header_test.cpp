@@ -2,14 +2,11 @@
 #include <string>
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include "engine/mediaplayer.h"
 #include "filecheck/checkmp3header.h"
 #include "harness/diskaudio.h"
+#include "harness/specialfiles.h"
 #include "harness/tempdir.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -87,14 +84,9 @@ TEST_F(HeaderCheck, LooksPastAWellFormedId3v2TagForTheFrame)
 
 TEST_F(HeaderCheck, FailsWithTheReasonOnWhatItCannotRead)
 {
-    const std::string fifo = dir.file("fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string socketPath = dir.file("socket");
-    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    socketPath.copy(address.sun_path, sizeof(address.sun_path) - 1);
-    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    const SpecialFiles special(dir);
+    const std::string& fifo = special.fifo();
+    const std::string& socketPath = special.socket();
 
     const std::pair<std::string, std::string> cases[] = {
         {dir.path(), "not a regular file"},
@@ -112,7 +104,6 @@ TEST_F(HeaderCheck, FailsWithTheReasonOnWhatItCannotRead)
             EXPECT_EQ(std::string(e.what()), reason);
         }
     }
-    close(sock);
 }
 
 TEST(HeaderCheckWhilePlaying, ReadsTheFileTheEngineHasOpen)

@@ -6,14 +6,11 @@
 #include <QLineEdit>
 #include <QTimer>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include "engine/enginestates.h"
 #include "engine/mediaengine.h"
 #include "harness/diskaudio.h"
+#include "harness/specialfiles.h"
 #include "support/drops.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -172,14 +169,9 @@ std::unique_ptr<QMimeData> one(const QString& path)
 
 TEST_F(BadInput, NothingDroppedEndsHangsOrTouchesTheProgram)
 {
-    const std::string fifo = dir.file("fifo.mp3");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string socketPath = dir.file("socket.mp3");
-    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    socketPath.copy(address.sun_path, sizeof(address.sun_path) - 1);
-    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    const SpecialFiles special(dir);
+    const std::string& fifo = special.fifo();
+    const std::string& socketPath = special.socket();
 
     std::mt19937 random(7);
     std::string noise(200000, '\0');
@@ -239,7 +231,6 @@ TEST_F(BadInput, NothingDroppedEndsHangsOrTouchesTheProgram)
     };
     for (const Row& row : rows)
         check(row);
-    close(sock);
 }
 
 } // namespace

@@ -5,22 +5,10 @@
 #include <QImage>
 #include <gtest/gtest.h>
 
+#include "support/paintcounter.h"
 #include "window/progressbar.h"
 
 namespace {
-
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return QObject::eventFilter(watched, event);
-    }
-};
 
 TEST(ProgressBar, DrawsAnyRangeAndValueSanely)
 {

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+#include "harness/tempdir.h"
+
+// Files that are not regular, as a user might drop them: a FIFO with no
+// writer and a listening socket, made in a folder of the test's.
+class SpecialFiles {
+public:
+    explicit SpecialFiles(const TempDir& dir);
+    SpecialFiles(const SpecialFiles&) = delete;
+    SpecialFiles& operator=(const SpecialFiles&) = delete;
+    ~SpecialFiles();
+
+    const std::string& fifo() const { return fifo_; }
+    const std::string& socket() const { return socket_; }
+
+private:
+    std::string fifo_;
+    std::string socket_;
+    int socketFd_;
+};
