@@ -25,11 +25,14 @@ protected:
     {
     }
 
-    // Drags `file` from the source window onto the middle of the label.
-    void dragOntoLabel(const char* file)
+    // Drags a generated test file from the source window onto the middle of
+    // the label.
+    void dragOntoLabel(const char* file) { dragPathOntoLabel(testFile(file).toStdString()); }
+
+    void dragPathOntoLabel(const std::string& path)
     {
         ChildProcess::Options options;
-        options.arguments = {testFile(file).toStdString()};
+        options.arguments = {path};
         options.environment = {{"DISPLAY", display.name()}};
         options.unset = {"QT_QPA_PLATFORM"};
         options.stdoutPath = dir.file("source-out.txt");

@@ -68,3 +68,8 @@ bool Xdotool::focus(unsigned long window) const
 {
     return run({"windowfocus", "--sync", std::to_string(window)});
 }
+
+bool Xdotool::keyIn(unsigned long window, const std::string& key) const
+{
+    return run({"windowfocus", "--sync", std::to_string(window), "key", key});
+}

@@ -20,6 +20,8 @@ public:
     bool keyDown(const std::vector<std::string>& keys) const;
     bool keyUp(const std::vector<std::string>& keys) const;
     bool focus(unsigned long window) const;
+    // Gives the window the focus, then presses and releases a key.
+    bool keyIn(unsigned long window, const std::string& key) const;
 
 private:
     bool run(const std::vector<std::string>& arguments) const;
