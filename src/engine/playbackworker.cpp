@@ -56,7 +56,8 @@ bool PlaybackWorker::waitForWork(std::unique_lock<std::mutex>& lock, std::uint64
         // While playing, look again twice a buffer: to decode ahead and to
         // notice the end of the file.
         const int rate = std::max(1, shared_.sampleRate.load());
-        wakeUp_.wait_for(lock, std::chrono::microseconds(std::int64_t{bufferFrames} * 500'000 / rate), ready);
+        const std::int64_t halfBuffer = std::int64_t{bufferFrames} * 500'000 / rate;
+        wakeUp_.wait_for(lock, std::chrono::microseconds(std::max<std::int64_t>(halfBuffer, 5000)), ready);
     } else {
         wakeUp_.wait(lock, ready);
     }
