@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "desktop.h"
-#include "harness/specialfiles.h"
+#include "harness/nonregularfiles.h"
 
 namespace {
 
@@ -17,10 +17,10 @@ TEST_F(DesktopDrop, BadFilesDraggedForRealAreReportedWhileTheFilePlaysOn)
     ASSERT_TRUE(waitForSound(0.3)) << readFile(log);
 
     const TempDir files;
-    const SpecialFiles special(files);
+    const NonRegularFiles nonRegular(files);
     const std::string empty = files.file("empty.mp3");
     std::ofstream(empty).close();
-    const std::string rows[] = {files.path(), special.fifo(), "/dev/zero", special.socket(),
+    const std::string rows[] = {files.path(), nonRegular.fifo(), "/dev/zero", nonRegular.socket(),
                                 files.file("vanished.mp3"), empty};
     for (const std::string& path : rows) {
         SCOPED_TRACE(path);

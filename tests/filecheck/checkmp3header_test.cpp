@@ -6,7 +6,7 @@
 #include "engine/mediaplayer.h"
 #include "filecheck/checkmp3header.h"
 #include "harness/diskaudio.h"
-#include "harness/specialfiles.h"
+#include "harness/nonregularfiles.h"
 #include "harness/tempdir.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -84,9 +84,9 @@ TEST_F(HeaderCheck, LooksPastAWellFormedId3v2TagForTheFrame)
 
 TEST_F(HeaderCheck, FailsWithTheReasonOnWhatItCannotRead)
 {
-    const SpecialFiles special(dir);
-    const std::string& fifo = special.fifo();
-    const std::string& socketPath = special.socket();
+    const NonRegularFiles nonRegular(dir);
+    const std::string& fifo = nonRegular.fifo();
+    const std::string& socketPath = nonRegular.socket();
 
     const std::pair<std::string, std::string> cases[] = {
         {dir.path(), "not a regular file"},

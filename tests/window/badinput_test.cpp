@@ -10,7 +10,7 @@
 #include "engine/enginestates.h"
 #include "engine/mediaengine.h"
 #include "harness/diskaudio.h"
-#include "harness/specialfiles.h"
+#include "harness/nonregularfiles.h"
 #include "support/drops.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -169,9 +169,9 @@ std::unique_ptr<QMimeData> one(const QString& path)
 
 TEST_F(BadInput, NothingDroppedEndsHangsOrTouchesTheProgram)
 {
-    const SpecialFiles special(dir);
-    const std::string& fifo = special.fifo();
-    const std::string& socketPath = special.socket();
+    const NonRegularFiles nonRegular(dir);
+    const std::string& fifo = nonRegular.fifo();
+    const std::string& socketPath = nonRegular.socket();
 
     std::mt19937 random(7);
     std::string noise(200000, '\0');

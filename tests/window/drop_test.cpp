@@ -12,7 +12,7 @@
 #include "engine/enginestates.h"
 #include "engine/mediaengine.h"
 #include "harness/diskaudio.h"
-#include "harness/specialfiles.h"
+#include "harness/nonregularfiles.h"
 #include "support/drops.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -109,8 +109,8 @@ TEST_F(DropTest, AFileThatCannotBeOpenedIsReportedAndChangesNothing)
     dropOnLabel(*filesData({testFile("cbr44_stereo.mp3")}));
     ASSERT_TRUE(playingFor(0.2));
     const TempDir dir;
-    const SpecialFiles special(dir);
-    const std::string& fifo = special.fifo();
+    const NonRegularFiles nonRegular(dir);
+    const std::string& fifo = nonRegular.fifo();
     const std::pair<QString, QString> cases[] = {
         {QString::fromStdString(dir.path()), QStringLiteral("not a regular file")},
         {QString::fromStdString(fifo), QStringLiteral("not a regular file")},

@@ -1,4 +1,4 @@
-#include "harness/specialfiles.h"
+#include "harness/nonregularfiles.h"
 
 #include <stdexcept>
 
@@ -7,7 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-SpecialFiles::SpecialFiles(const TempDir& dir)
+NonRegularFiles::NonRegularFiles(const TempDir& dir)
     : fifo_(dir.file("fifo.mp3")), socket_(dir.file("socket.mp3")), socketFd_(::socket(AF_UNIX, SOCK_STREAM, 0))
 {
     if (mkfifo(fifo_.c_str(), 0600) != 0)
@@ -19,7 +19,7 @@ SpecialFiles::SpecialFiles(const TempDir& dir)
         throw std::runtime_error("bind failed");
 }
 
-SpecialFiles::~SpecialFiles()
+NonRegularFiles::~NonRegularFiles()
 {
     close(socketFd_);
 }

@@ -6,12 +6,12 @@
 
 // Files that are not regular, as a user might drop them: a FIFO with no
 // writer and a listening socket, made in a folder of the test's.
-class SpecialFiles {
+class NonRegularFiles {
 public:
-    explicit SpecialFiles(const TempDir& dir);
-    SpecialFiles(const SpecialFiles&) = delete;
-    SpecialFiles& operator=(const SpecialFiles&) = delete;
-    ~SpecialFiles();
+    explicit NonRegularFiles(const TempDir& dir);
+    NonRegularFiles(const NonRegularFiles&) = delete;
+    NonRegularFiles& operator=(const NonRegularFiles&) = delete;
+    ~NonRegularFiles();
 
     const std::string& fifo() const { return fifo_; }
     const std::string& socket() const { return socket_; }
