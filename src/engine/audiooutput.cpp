@@ -117,7 +117,7 @@ bool AudioOutput::ensureOpen(int rate, int channels, std::string& error)
 
 void AudioOutput::start() // NOLINT(readability-make-member-function-const): it starts the device
 {
-    if (device_ != 0 && SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_PLAYING)
+    if (device_ != 0)
         SDL_PauseAudioDevice(device_, 0);
 }
 

@@ -157,12 +157,17 @@ void PlaybackWorker::seek(AudioOutput& output)
     const std::int64_t length = decoder_->lengthFrames();
     auto frame = static_cast<std::int64_t>(std::llround(target * decoder_->rate()));
     frame = std::clamp<std::int64_t>(frame, 0, length > 0 ? length : 0);
+    restartDecodingAt(output, frame);
+    shared_.seekDone.store(request);
+}
+
+void PlaybackWorker::restartDecodingAt(AudioOutput& output, std::int64_t frame)
+{
     decoder_->seekToFrame(frame);
     output.restartAt(frame);
     decodedEnd_ = frame;
     decodedAll_ = false;
     decodeAhead();
-    shared_.seekDone.store(request);
 }
 
 void PlaybackWorker::decodeAhead()
@@ -205,11 +210,7 @@ void PlaybackWorker::stopOnLostOutput(AudioOutput& output)
     const std::int64_t heard = shared_.clock.heardFileFrame(PlaybackClock::nowNs());
     output.close();
     shared_.playState.store(PlayState::Stopped);
-    decoder_->seekToFrame(heard);
-    output.restartAt(heard);
-    decodedEnd_ = heard;
-    decodedAll_ = false;
-    decodeAhead();
+    restartDecodingAt(output, heard);
     failure_(path_, "audio output was lost");
 }
 

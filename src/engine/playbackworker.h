@@ -44,6 +44,8 @@ private:
     void open(const OpenRequest& request, AudioOutput& output);
     void finishOpen(std::uint64_t generation, bool opened, const std::string& path, const std::string& reason);
     void seek(AudioOutput& output);
+    // Decoding and playback go on from `frame`, the ring emptied.
+    void restartDecodingAt(AudioOutput& output, std::int64_t frame);
     void rewindAtEnd(AudioOutput& output);
     void stopOnLostOutput(AudioOutput& output);
     void reopenOutput(AudioOutput& output);
