@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include <QFile>
+#include "platform/nativepath.h"
 
 #include "engine/playbackshared.h"
 #include "engine/playbackworker.h"
@@ -21,7 +21,7 @@ MediaPlayer::MediaPlayer(QObject* parent) : MediaEngine(parent), shared_(std::ma
         [this](const std::string& path, const std::string& reason) {
             QMetaObject::invokeMethod(
                 this,
-                [this, file = QFile::decodeName(path.c_str()), why = QString::fromStdString(reason)] {
+                [this, file = pathFromNative(path), why = QString::fromStdString(reason)] {
                     emit playbackFailed(file, why);
                 },
                 Qt::QueuedConnection);
@@ -32,7 +32,7 @@ MediaPlayer::~MediaPlayer() = default;
 
 void MediaPlayer::setFileName(const QString& path)
 {
-    worker_->requestOpen(QFile::encodeName(path).toStdString());
+    worker_->requestOpen(nativeFromPath(path));
 }
 
 int MediaPlayer::openState() const

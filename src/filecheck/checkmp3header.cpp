@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include <QFile>
+#include "platform/nativepath.h"
 
 #include "platform/regularfile.h"
 
@@ -53,7 +53,7 @@ std::optional<std::int64_t> id3v2TagEnd(const RegularFile& file)
 
 TruthWord CheckMP3Header(const QString& FilePath)
 {
-    const std::string path = QFile::encodeName(FilePath).toStdString();
+    const std::string path = nativeFromPath(FilePath);
     std::string error;
     const std::optional<RegularFile> file = RegularFile::open(path, error);
     if (!file)

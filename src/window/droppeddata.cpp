@@ -6,6 +6,8 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include "platform/nativepath.h"
+
 namespace {
 
 struct FormatType {
@@ -21,6 +23,15 @@ constexpr std::array<FormatType, 5> standardFormats{{
     {13, "text/plain;charset=utf-8"},
     {15, "text/uri-list"},
 }};
+
+// The local file a URL names. The path is decoded from its percent-encoded
+// bytes, so names that are not UTF-8 are kept (QUrl::toLocalFile would
+// replace their bytes).
+QString localFile(const QUrl& url)
+{
+    const QString path = pathFromNative(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+    return url.host().isEmpty() ? path : QStringLiteral("//") + url.host() + path;
+}
 
 } // namespace
 
@@ -54,7 +65,7 @@ DroppedData DroppedData::from(const QMimeData& data)
     // Only local files count; a web link is never fetched or opened.
     for (const QUrl& url : data.urls()) {
         if (url.isLocalFile())
-            dropped.files_.append(url.toLocalFile());
+            dropped.files_.append(localFile(url));
     }
     dropped.formats_ = data.formats();
     return dropped;

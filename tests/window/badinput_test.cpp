@@ -11,6 +11,7 @@
 #include "engine/mediaengine.h"
 #include "harness/diskaudio.h"
 #include "harness/nonregularfiles.h"
+#include "platform/nativepath.h"
 #include "support/drops.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -115,6 +116,10 @@ protected:
         const QString before = pathBox();
         const auto data = row.drag();
         const QString dropped = data->urls().isEmpty() ? QString() : data->urls().front().toLocalFile();
+        // The first file's name as the bytes the file system knows it by.
+        const std::string droppedName =
+            data->urls().isEmpty() ? std::string()
+                                   : QByteArray::fromPercentEncoding(data->urls().front().path(QUrl::FullyEncoded).toLatin1()).toStdString();
         const Qt::DropAction action = dropOnWindow(*window, labelCentre, *data);
         EXPECT_LT(worstResponseMs(300ms), 100);
 
@@ -143,7 +148,7 @@ protected:
             EXPECT_EQ(engine()->openState(), OpenState::Closed);
             break;
         case Outcome::Plays:
-            EXPECT_EQ(pathBox(), dropped);
+            EXPECT_EQ(nativeFromPath(pathBox()), droppedName);
             ASSERT_TRUE(waitUntil([&] { return engine()->openState() == OpenState::Open; }, 20s));
             EXPECT_EQ(engine()->playState(), PlayState::Playing);
             EXPECT_TRUE(messages.empty());
@@ -208,10 +213,11 @@ TEST_F(BadInput, NothingDroppedEndsHangsOrTouchesTheProgram)
         {"300 characters", [&] { return one(longPath + '/' + longName); }, Outcome::Plays, {}},
         {"bytes that are not UTF-8", [&] {
              // A file manager sends them percent-encoded.
+             std::filesystem::copy_file(testFile("cbr44_stereo.mp3").toStdString(), dir.file("\xFF\xFEx.mp3"));
              auto data = std::make_unique<QMimeData>();
              data->setUrls({QUrl::fromEncoded("file://" + QByteArray(dir.path().c_str()) + "/%FF%FEx.mp3")});
              return data;
-         }, Outcome::CannotOpen, QStringLiteral("Cannot open \"")},
+         }, Outcome::Plays, {}},
         {"a dragged text", [] {
              auto data = std::make_unique<QMimeData>();
              data->setText(QStringLiteral("/music/song.mp3"));
