@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,45 @@ TEST_F(DesktopDrop, BadFilesDraggedForRealAreReportedWhileTheFilePlaysOn)
         EXPECT_TRUE(merlow->running());
         EXPECT_FALSE(newestBufferSilent());
     }
+}
+
+// A text and a web link are refused by the label, with no message; a file
+// whose name is not UTF-8 and the first of 1,000 files play.
+TEST_F(DesktopDrop, TextsLinksOddNamesAndManyFilesDraggedForReal)
+{
+    dragOntoLabel("cbr44_long.mp3");
+    ASSERT_TRUE(waitForSound(0.3)) << readFile(log);
+
+    const std::vector<std::string> refused[] = {{"--text", "/music/song.mp3"},
+                                                {"--link", "https://example.invalid/song.mp3"}};
+    for (const auto& arguments : refused) {
+        SCOPED_TRACE(arguments[0]);
+        dragSourceOntoLabel(arguments);
+        EXPECT_EQ(dragResult(), "ignore\n");
+        EXPECT_FALSE(x11.findWindow("Merlow", 300ms).has_value());
+        EXPECT_TRUE(merlow->running());
+        EXPECT_FALSE(newestBufferSilent());
+    }
+
+    const TempDir files;
+    const std::string oddName = files.file("\xFF\xFE latin-1 \xE9.mp3");
+    std::filesystem::copy_file(testFile("vbr44.mp3").toStdString(), oddName);
+    dragPathOntoLabel(oddName);
+    EXPECT_EQ(dragResult(), "copy\n");
+    const auto untilTone = [this](double hz) {
+        const auto start = std::chrono::steady_clock::now();
+        while (std::abs(newestTone() - hz) > 2.0 && std::chrono::steady_clock::now() - start < 3s)
+            std::this_thread::sleep_for(10ms);
+        return newestTone();
+    };
+    EXPECT_NEAR(untilTone(523.25), 523.25, 2.0) << readFile(log);
+
+    std::vector<std::string> many{testFile("cbr44_long.mp3").toStdString()};
+    many.resize(1000, testFile("vbr44.mp3").toStdString());
+    dragSourceOntoLabel(many);
+    EXPECT_EQ(dragResult(), "copy\n");
+    EXPECT_NEAR(untilTone(440.0), 440.0, 2.0) << readFile(log);
+    EXPECT_FALSE(x11.findWindow("Merlow", 300ms).has_value());
 }
 
 } // namespace

@@ -29,10 +29,13 @@ protected:
     // the label.
     void dragOntoLabel(const char* file) { dragPathOntoLabel(testFile(file).toStdString()); }
 
-    void dragPathOntoLabel(const std::string& path)
+    void dragPathOntoLabel(const std::string& path) { dragSourceOntoLabel({path}); }
+
+    // Drags what the source is told to offer (its command line) onto the label.
+    void dragSourceOntoLabel(std::vector<std::string> arguments)
     {
         ChildProcess::Options options;
-        options.arguments = {path};
+        options.arguments = std::move(arguments);
         options.environment = {{"DISPLAY", display.name()}};
         options.unset = {"QT_QPA_PLATFORM"};
         options.stdoutPath = dir.file("source-out.txt");
@@ -84,6 +87,24 @@ protected:
     }
 
     std::string sourceSaid() const { return readFile(dir.file("source-out.txt")); }
+
+    // What the source's drag ended with, once it has said.
+    std::string dragResult() const
+    {
+        const auto start = std::chrono::steady_clock::now();
+        while (sourceSaid().empty() && std::chrono::steady_clock::now() - start < 3s)
+            std::this_thread::sleep_for(5ms);
+        return sourceSaid();
+    }
+
+    // The pitch of the newest quarter second the player wrote.
+    double newestTone() const
+    {
+        const std::size_t span = cdRate / 4;
+        const std::size_t written = audio.framesWritten(2);
+        const auto pcm = audio.read(cdRate, 2, written > span ? written - span : 0).channel(0);
+        return toneFrequency(pcm, cdRate, 0, pcm.size());
+    }
 
     const VirtualDisplay display;
     const DiskAudio audio;
