@@ -1,10 +1,11 @@
 # The two ways in: `make run` and `make test`. Both install what is missing first.
+# `make package` builds the .deb that installs the player.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CONFIGURE = cmake -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 SUPPRESSIONS = $(CURDIR)/tests/sanitizers
 
-.PHONY: all deps build run test test-plain test-asan test-tsan test-fuzz fuzz bench clean
+.PHONY: all deps build run package test test-plain test-asan test-tsan test-fuzz fuzz bench clean
 
 all: build
 
@@ -17,6 +18,9 @@ build: deps
 
 run: build
 	@$(BUILD)/src/merlow
+
+package: build
+	@cmake --build $(BUILD) --target package
 
 FUZZ_SECONDS ?= 600
 

@@ -11,6 +11,8 @@ packages=(
     xvfb xdotool imagemagick sox lame fonts-dejavu-core
     # tests: a real sound server, tracing, fuzzing
     pulseaudio pulseaudio-utils strace clang libclang-rt-14-dev
+    # installing: icons, validators, the .deb and its dependencies
+    librsvg2-bin desktop-file-utils appstream dpkg-dev file hicolor-icon-theme
 )
 
 missing=()

@@ -2,6 +2,7 @@
 #include <string>
 
 #include <QApplication>
+#include <QIcon>
 
 #include "platform/displaycheck.h"
 #include "platform/keystate.h"
@@ -17,6 +18,9 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(applicationTitle());
+    // Ties the windows to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(MERLOW_APP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(MERLOW_APP_ID)));
     std::unique_ptr<KeyStateSource> keys = systemKeyState(reason);
     if (!keys)
         std::fprintf(stderr, "merlow: the Caps Lock chords are unavailable: %s\n", reason.c_str());

@@ -20,9 +20,16 @@ inline constexpr std::size_t bufferFrames = 4096;
 class DesktopDrop : public ::testing::Test {
 protected:
     explicit DesktopDrop(const std::vector<std::string>& wrapper = {})
-        : log(artifact("drop-merlow-stderr.txt")), merlow(startPlayer(display, audio, log, wrapper)),
+        : log(artifact("drop-merlow-stderr.txt")), merlow(startPlayer(display, audio, log, wrappedIn(wrapper))),
           x11(display.name())
     {
+    }
+
+    static PlayerLaunch wrappedIn(const std::vector<std::string>& wrapper)
+    {
+        PlayerLaunch launch;
+        launch.wrapper = wrapper;
+        return launch;
     }
 
     // Drags a generated test file from the source window onto the middle of

@@ -15,7 +15,7 @@ std::string runtimeDir()
 } // namespace
 
 std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const DiskAudio& audio,
-                                          const std::string& stderrPath, const std::vector<std::string>& wrapper)
+                                          const std::string& stderrPath, const PlayerLaunch& launch)
 {
     ChildProcess::Options options;
     options.environment = audio.environment();
@@ -23,12 +23,13 @@ std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const D
     options.unset = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"};
     // As on a desktop session, the runtime folder exists.
     options.environment.emplace_back("XDG_RUNTIME_DIR", runtimeDir());
+    options.environment.insert(options.environment.end(), launch.environment.begin(), launch.environment.end());
     options.stderrPath = stderrPath;
-    if (wrapper.empty())
-        return std::make_unique<ChildProcess>(MERLOW_BINARY, options);
-    options.arguments.assign(wrapper.begin() + 1, wrapper.end());
-    options.arguments.emplace_back(MERLOW_BINARY);
-    return std::make_unique<ChildProcess>(wrapper.front(), options);
+    if (launch.wrapper.empty())
+        return std::make_unique<ChildProcess>(launch.binary, options);
+    options.arguments.assign(launch.wrapper.begin() + 1, launch.wrapper.end());
+    options.arguments.push_back(launch.binary);
+    return std::make_unique<ChildProcess>(launch.wrapper.front(), options);
 }
 
 std::string artifact(const std::string& name)

@@ -2,6 +2,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "harness/diskaudio.h"
 #include "harness/process.h"
@@ -10,11 +12,17 @@
 // The real program on a virtual display, playing into SDL's disk driver.
 inline const std::string playerCaption = "Merlow 0.01(d)  [Alpha Version]";
 
-// `wrapper`, if given, runs the player (a tracer, say): its arguments come
-// first, then the player's path.
+// How the player is started: which binary (the one built, or one installed
+// elsewhere), run by what wrapper (a tracer, say: its arguments come first,
+// then the binary's path), with what variables added to its environment.
+struct PlayerLaunch {
+    std::string binary = MERLOW_BINARY;
+    std::vector<std::string> wrapper;
+    std::vector<std::pair<std::string, std::string>> environment;
+};
+
 std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const DiskAudio& audio,
-                                          const std::string& stderrPath,
-                                          const std::vector<std::string>& wrapper = {});
+                                          const std::string& stderrPath, const PlayerLaunch& launch = {});
 
 // A file in the folder the tests leave their screenshots and logs in.
 std::string artifact(const std::string& name);

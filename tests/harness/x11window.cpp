@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <thread>
 
@@ -49,6 +50,28 @@ std::string X11Connection::title(Window window)
     if (data != nullptr)
         XFree(data);
     return result;
+}
+
+std::string X11Connection::windowClass(Window window)
+{
+    XClassHint hint{};
+    if (XGetClassHint(display_, window, &hint) == 0)
+        return {};
+    std::string result = hint.res_class != nullptr ? hint.res_class : "";
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    return result;
+}
+
+bool X11Connection::hasProperty(Window window, const std::string& name)
+{
+    int count = 0;
+    Atom* atoms = XListProperties(display_, window, &count);
+    const Atom wanted = XInternAtom(display_, name.c_str(), False);
+    const bool found = std::find(atoms, atoms + count, wanted) != atoms + count;
+    if (atoms != nullptr)
+        XFree(atoms);
+    return found;
 }
 
 std::optional<Window> X11Connection::search(Window from, const std::string& title)

@@ -25,6 +25,11 @@ public:
     std::optional<Window> findWindow(const std::string& title, std::chrono::milliseconds timeout);
     std::string title(Window window);
     bool isViewable(Window window);
+    // The class half of WM_CLASS, which desktops match against a desktop
+    // entry's StartupWMClass.
+    std::string windowClass(Window window);
+    // Whether the window has the property at all (_NET_WM_ICON, say).
+    bool hasProperty(Window window, const std::string& name);
 
     struct Size {
         int width;
