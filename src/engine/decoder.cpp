@@ -62,9 +62,12 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& err
     mpg123_format_none(handle.get());
     mpg123_format(handle.get(), rate, channels, encoding);
 
-    // Without a VBR header the length is only an estimate; a scan of the
-    // frame headers makes it exact (and seeking too).
-    mpg123_scan(handle.get());
+    // A LAME tag comes in a Xing or Info header, whose frame count makes the
+    // length exact. Without one the length is only an estimate, and a scan of
+    // the frame headers makes it exact (and seeking too).
+    long encoderDelay = -1;
+    if (mpg123_getstate(handle.get(), MPG123_ENC_DELAY, &encoderDelay, nullptr) != MPG123_OK || encoderDelay < 0)
+        mpg123_scan(handle.get());
     const off_t length = mpg123_length(handle.get());
 
     std::unique_ptr<Decoder> decoder(new Decoder(std::move(*file)));
