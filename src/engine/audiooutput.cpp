@@ -91,34 +91,33 @@ bool AudioOutput::ensureOpen(int rate, int channels, std::string& error)
         }
     }
 
+    // Ready before the device opens, since its callback may run at once.
+    rate_ = rate;
+    channels_ = channels;
+    bufferFrames_ = bufferFramesFor(rate);
+    fadeFrames_ = std::max(1, rate / 200);
+    wasPlaying_ = false;
+    shared_.clock.configure(rate, latencyFramesFor(bufferFrames_));
+
     SDL_AudioSpec wanted{};
     wanted.freq = rate;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = static_cast<Uint8>(channels);
-    wanted.samples = static_cast<Uint16>(bufferFramesFor(rate));
+    wanted.samples = static_cast<Uint16>(bufferFrames_);
     wanted.callback = &AudioOutput::callback;
     wanted.userdata = this;
-    SDL_AudioSpec obtained{};
-    // No changes allowed: SDL converts to whatever the hardware wants.
-    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    // No changes allowed: SDL converts to whatever the hardware wants, and
+    // the callback is asked for buffers of the size wanted.
+    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
     if (device == 0) {
         error = SDL_GetError();
         return false;
     }
     device_ = device;
-    rate_ = rate;
-    channels_ = channels;
-    bufferFrames_ = obtained.samples;
-    fadeFrames_ = std::max(1, rate / 200);
-    wasPlaying_ = false;
-    shared_.clock.configure(rate, latencyFramesFor(bufferFrames_));
+    // Started at once: a paused device writes silence, which a sound server
+    // would queue ahead of the file.
+    SDL_PauseAudioDevice(device_, 0);
     return true;
-}
-
-void AudioOutput::start() // NOLINT(readability-make-member-function-const): it starts the device
-{
-    if (device_ != 0)
-        SDL_PauseAudioDevice(device_, 0);
 }
 
 void AudioOutput::restartAt(std::int64_t fileFrame)
@@ -143,7 +142,8 @@ void SDLCALL AudioOutput::callback(void* self, Uint8* stream, int length)
 void AudioOutput::fill(std::int16_t* out, int frames)
 {
     const std::size_t samples = static_cast<std::size_t>(frames) * channels_;
-    const bool playing = shared_.playState.load(std::memory_order_acquire) == PlayState::Playing
+    const bool playing = (shared_.playState.load(std::memory_order_acquire) == PlayState::Playing
+                          || shared_.playingBeforeOpen.load(std::memory_order_acquire))
                          && shared_.seekDone.load(std::memory_order_acquire)
                                 == shared_.seekRequested.load(std::memory_order_acquire);
     const std::int64_t start = fileFrame_;

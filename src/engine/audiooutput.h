@@ -19,12 +19,11 @@ public:
     AudioOutput& operator=(const AudioOutput&) = delete;
     ~AudioOutput();
 
-    // Makes sure a device is open at this format, reusing the open one if it
-    // matches; a new one waits for start(). Returns false and sets `error` when none can be opened.
+    // Makes sure a device is open and running at this format, reusing the
+    // open one if it matches. A new one asks for its first buffer at once, so
+    // whatever is to play should be ready before. Returns false and sets
+    // `error` when none can be opened.
     bool ensureOpen(int rate, int channels, std::string& error);
-
-    // Starts a newly opened device; its first buffer then already plays.
-    void start();
 
     // Empties the ring and restarts the clock at `fileFrame`, with the
     // callback held off meanwhile.

@@ -14,6 +14,9 @@ struct PlaybackShared {
     std::atomic<int> playState{PlayState::Stopped};
     std::atomic<double> duration{0.0};
     std::atomic<int> sampleRate{0};
+    // A file being opened may already play: a new device asks for its first
+    // buffer before the open is reported, and that buffer should be the file's.
+    std::atomic<bool> playingBeforeOpen{false};
 
     // A seek is pending while requested != done; the callback plays nothing
     // then, and the position reads as the target.

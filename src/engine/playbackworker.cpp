@@ -5,6 +5,8 @@
 #include <cmath>
 #include <optional>
 
+#include <pthread.h>
+
 #include "engine/audiooutput.h"
 #include "engine/playbackshared.h"
 
@@ -30,6 +32,7 @@ void PlaybackWorker::requestOpen(const std::string& path)
         const std::lock_guard lock(mutex_);
         pendingPath_ = path;
         ++openGeneration_;
+        shared_.playingBeforeOpen.store(false);
         shared_.playState.store(PlayState::Stopped);
         // Reported under the lock, so it is always reported before the outcome.
         const int replaced = shared_.openState.exchange(OpenState::Opening);
@@ -48,25 +51,46 @@ void PlaybackWorker::wake()
     wakeUp_.notify_one();
 }
 
-bool PlaybackWorker::waitForWork(std::unique_lock<std::mutex>& lock, std::uint64_t handledOpen, bool timed,
-                                 int bufferFrames)
+namespace {
+
+// A device that has played nothing for this long is closed, so that neither
+// it nor the sound server works on silence; Play opens a new one, whose first
+// buffer already plays.
+constexpr std::chrono::seconds idleDeviceRelease{1};
+
+} // namespace
+
+std::optional<std::chrono::microseconds> PlaybackWorker::wakeAfter(const AudioOutput& output) const
+{
+    if (!decoder_)
+        return std::nullopt;
+    if (shared_.playState.load() == PlayState::Playing) {
+        // Twice a buffer: to decode ahead and to notice the end of the file.
+        const int rate = std::max(1, shared_.sampleRate.load());
+        const std::int64_t halfBuffer = std::int64_t{output.bufferFrames()} * 500'000 / rate;
+        return std::chrono::microseconds(std::max<std::int64_t>(halfBuffer, 5000));
+    }
+    if (output.isOpen())
+        return idleDeviceRelease;
+    return std::nullopt;
+}
+
+bool PlaybackWorker::waitForWork(std::unique_lock<std::mutex>& lock, std::uint64_t handledOpen,
+                                 std::optional<std::chrono::microseconds> timeout)
 {
     const auto ready = [&] { return stopping_ || woken_ || openGeneration_ != handledOpen; };
-    if (timed) {
-        // While playing, look again twice a buffer: to decode ahead and to
-        // notice the end of the file.
-        const int rate = std::max(1, shared_.sampleRate.load());
-        const std::int64_t halfBuffer = std::int64_t{bufferFrames} * 500'000 / rate;
-        wakeUp_.wait_for(lock, std::chrono::microseconds(std::max<std::int64_t>(halfBuffer, 5000)), ready);
-    } else {
+    if (timeout)
+        wakeUp_.wait_for(lock, *timeout, ready);
+    else
         wakeUp_.wait(lock, ready);
-    }
     woken_ = false;
     return !stopping_;
 }
 
 void PlaybackWorker::run()
 {
+    // Named, so that tools that list threads show what this one is.
+    pthread_setname_np(pthread_self(), "merlow-engine");
     AudioOutput output(shared_);
     std::uint64_t handledOpen = 0;
 
@@ -74,8 +98,7 @@ void PlaybackWorker::run()
         std::optional<OpenRequest> request;
         {
             std::unique_lock lock(mutex_);
-            const bool timed = decoder_ && shared_.playState.load() == PlayState::Playing;
-            if (!waitForWork(lock, handledOpen, timed, output.bufferFrames()))
+            if (!waitForWork(lock, handledOpen, wakeAfter(output)))
                 break;
             if (openGeneration_ != handledOpen) {
                 request = OpenRequest{pendingPath_, openGeneration_};
@@ -97,6 +120,7 @@ void PlaybackWorker::run()
         decodeAhead();
         if (reachedEnd())
             rewindAtEnd(output);
+        releaseIdleOutput(output);
     }
 }
 
@@ -110,13 +134,19 @@ void PlaybackWorker::open(const OpenRequest& request, AudioOutput& output)
         finishOpen(request.generation, false, request.path, error);
         return;
     }
-    // Decode ahead before a new device starts, so its first buffer can
-    // already play.
     decoder_ = std::move(decoder);
     path_ = request.path;
     decodedEnd_ = 0;
     decodedAll_ = false;
+    // A new device asks for its first buffer the moment it opens, and a
+    // sound server queues it ahead of all that follows: decoded and marked
+    // playing before, that buffer is already the file's.
     decodeAhead();
+    {
+        const std::lock_guard lock(mutex_);
+        if (request.generation == openGeneration_)
+            shared_.playingBeforeOpen.store(true);
+    }
     if (!output.ensureOpen(decoder_->rate(), decoder_->channels(), error)) {
         decoder_.reset();
         finishOpen(request.generation, false, request.path, "cannot open audio output: " + error);
@@ -125,7 +155,6 @@ void PlaybackWorker::open(const OpenRequest& request, AudioOutput& output)
     shared_.sampleRate.store(decoder_->rate());
     shared_.duration.store(static_cast<double>(decoder_->lengthFrames()) / decoder_->rate());
     finishOpen(request.generation, true, request.path, {});
-    output.start();
 }
 
 void PlaybackWorker::finishOpen(std::uint64_t generation, bool opened, const std::string& path,
@@ -138,9 +167,11 @@ void PlaybackWorker::finishOpen(std::uint64_t generation, bool opened, const std
     if (opened) {
         shared_.seekDone.store(shared_.seekRequested.load());
         shared_.playState.store(PlayState::Playing);
+        shared_.playingBeforeOpen.store(false);
         shared_.openState.store(OpenState::Open);
         stateChange_(OpenState::Opening, OpenState::Open);
     } else {
+        shared_.playingBeforeOpen.store(false);
         decoder_.reset();
         shared_.duration.store(0.0);
         shared_.playState.store(PlayState::Stopped);
@@ -214,13 +245,29 @@ void PlaybackWorker::stopOnLostOutput(AudioOutput& output)
     failure_(path_, "audio output was lost");
 }
 
+void PlaybackWorker::releaseIdleOutput(AudioOutput& output)
+{
+    if (!output.isOpen() || shared_.playState.load() == PlayState::Playing) {
+        idleSince_.reset();
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!idleSince_)
+        idleSince_ = now;
+    if (now - *idleSince_ < idleDeviceRelease)
+        return;
+    // All it was given has been heard by now: go on later from there.
+    const std::int64_t heard = shared_.clock.heardFileFrame(PlaybackClock::nowNs());
+    output.close();
+    restartDecodingAt(output, heard);
+    idleSince_.reset();
+}
+
 void PlaybackWorker::reopenOutput(AudioOutput& output)
 {
     std::string error;
     if (!output.ensureOpen(decoder_->rate(), decoder_->channels(), error)) {
         shared_.playState.store(PlayState::Stopped);
         failure_(path_, "cannot open audio output: " + error);
-        return;
     }
-    output.start();
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,10 +51,14 @@ private:
     void rewindAtEnd(AudioOutput& output);
     void stopOnLostOutput(AudioOutput& output);
     void reopenOutput(AudioOutput& output);
+    void releaseIdleOutput(AudioOutput& output);
     void decodeAhead();
     bool reachedEnd() const;
-    bool waitForWork(std::unique_lock<std::mutex>& lock, std::uint64_t handledOpen, bool timed,
-                     int bufferFrames);
+    // How long the thread may sleep: forever, unless something plays or an
+    // idle device waits to be let go.
+    std::optional<std::chrono::microseconds> wakeAfter(const AudioOutput& output) const;
+    bool waitForWork(std::unique_lock<std::mutex>& lock, std::uint64_t handledOpen,
+                     std::optional<std::chrono::microseconds> timeout);
 
     PlaybackShared& shared_;
     StateChange stateChange_;
@@ -70,6 +76,8 @@ private:
     std::string path_;
     std::int64_t decodedEnd_ = 0;
     bool decodedAll_ = false;
+    // When the thread first saw nothing playing on an open device.
+    std::optional<std::chrono::steady_clock::time_point> idleSince_;
     std::vector<std::int16_t> chunk_;
 
     std::thread thread_;

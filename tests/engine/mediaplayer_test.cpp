@@ -135,6 +135,42 @@ TEST_F(EngineTest, PositionIsThatOfTheAudioHeardWithinThirtyMilliseconds)
     EXPECT_LT(worst, 0.030);
 }
 
+// A paused engine lets its device go, so nothing works on silence; Play
+// opens a new one (SDL's disk driver starts its file afresh) that plays from
+// the paused sample on. Its first buffer is the file's, unless SDL's thread
+// writes one of silence before the device is started.
+TEST_F(EngineTest, APausedEngineLetsItsDeviceGoAndResumesFromThePausedSample)
+{
+    ASSERT_TRUE(open("cbr44_stereo.mp3"));
+    ASSERT_TRUE(playedFor(0.5));
+    player.pause();
+    const auto paused = std::chrono::steady_clock::now();
+    std::size_t written = audio.framesWritten(2);
+    auto grewAt = paused;
+    while (secondsSince(grewAt) < 0.5 && secondsSince(paused) < 4.0) {
+        if (audio.framesWritten(2) != written) {
+            written = audio.framesWritten(2);
+            grewAt = std::chrono::steady_clock::now();
+        }
+        runEventsFor(10ms);
+    }
+    const double released = std::chrono::duration<double>(grewAt - paused).count();
+    std::cout << "device let go " << released * 1000 << " ms after the pause\n";
+    EXPECT_LT(released, 1.5);
+    const double held = player.currentPosition();
+    EXPECT_GT(held, 0.5);
+
+    player.play();
+    ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 6s));
+    const auto pcm = left();
+    const auto lead = firstSound(pcm);
+    ASSERT_TRUE(lead.has_value());
+    EXPECT_LE(*lead, bufferFrames + fadeFrames);
+    // The rest of the file, once: nothing skipped or repeated.
+    const std::size_t sounding = soundingFrames(pcm, gapFrames);
+    EXPECT_NEAR(static_cast<double>(sounding), (4.0 - held) * cdRate, 3.0 * fadeFrames);
+}
+
 TEST_F(EngineTest, PauseSilencesWithinABufferAndResumeContinuesFromThePausedSample)
 {
     ASSERT_TRUE(open("cbr44_stereo.mp3"));
