@@ -20,7 +20,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(applicationTitle());
     // Ties the windows to the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(MERLOW_APP_ID));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(MERLOW_APP_ID)));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/" MERLOW_APP_ID ".png")));
     std::unique_ptr<KeyStateSource> keys = systemKeyState(reason);
     if (!keys)
         std::fprintf(stderr, "merlow: the Caps Lock chords are unavailable: %s\n", reason.c_str());
