@@ -4,8 +4,6 @@
 #include <bit>
 #include <cstring>
 
-#include <SDL2/SDL.h>
-
 #include "engine/playbackshared.h"
 
 namespace {
@@ -19,9 +17,9 @@ int bufferFramesFor(int rate)
 
 // Silence drivers that write straight to a file or nowhere have no latency;
 // a sound server holds about one buffer ahead of what is heard.
-int latencyFramesFor(int bufferFrames)
+int latencyFramesFor(const SdlAudioApi& sdl, int bufferFrames)
 {
-    const char* driver = SDL_GetCurrentAudioDriver();
+    const char* driver = sdl.currentAudioDriver();
     if (driver != nullptr && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0))
         return 0;
     return bufferFrames;
@@ -40,20 +38,20 @@ void ramp(std::int16_t* samples, int frames, int channels, bool up) // NOLINT(re
 
 } // namespace
 
-AudioOutput::SdlAudioSubsystem::SdlAudioSubsystem()
+AudioOutput::SdlAudioSubsystem::SdlAudioSubsystem(const SdlAudioApi& sdl) : sdl_(sdl)
 {
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Merlow");
-    ok_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    sdl_.setHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    sdl_.setHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Merlow");
+    ok_ = sdl_.initSubSystem(SDL_INIT_AUDIO) == 0;
 }
 
 AudioOutput::SdlAudioSubsystem::~SdlAudioSubsystem()
 {
     if (ok_)
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        sdl_.quitSubSystem(SDL_INIT_AUDIO);
     // The last user of SDL frees its global state, hints included.
-    if (SDL_WasInit(0) == 0)
-        SDL_Quit();
+    if (sdl_.wasInit(0) == 0)
+        sdl_.quit();
 }
 
 AudioOutput::AudioOutput(PlaybackShared& shared) : shared_(shared) {}
@@ -66,14 +64,14 @@ AudioOutput::~AudioOutput()
 void AudioOutput::close()
 {
     if (device_ != 0) {
-        SDL_CloseAudioDevice(device_);
+        sdl_->closeAudioDevice(device_);
         device_ = 0;
     }
 }
 
 bool AudioOutput::lost() const
 {
-    return device_ != 0 && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
+    return device_ != 0 && sdl_->audioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
 }
 
 bool AudioOutput::ensureOpen(int rate, int channels, std::string& error)
@@ -82,11 +80,16 @@ bool AudioOutput::ensureOpen(int rate, int channels, std::string& error)
         return true;
     close();
 
+    if (!sdl_) {
+        sdl_ = SdlAudioApi::get(error);
+        if (!sdl_)
+            return false;
+    }
     if (!subsystem_ || !subsystem_->ok()) {
         subsystem_.reset();
-        subsystem_.emplace();
+        subsystem_.emplace(*sdl_);
         if (!subsystem_->ok()) {
-            error = SDL_GetError();
+            error = sdl_->getError();
             return false;
         }
     }
@@ -97,7 +100,7 @@ bool AudioOutput::ensureOpen(int rate, int channels, std::string& error)
     bufferFrames_ = bufferFramesFor(rate);
     fadeFrames_ = std::max(1, rate / 200);
     wasPlaying_ = false;
-    shared_.clock.configure(rate, latencyFramesFor(bufferFrames_));
+    shared_.clock.configure(rate, latencyFramesFor(*sdl_, bufferFrames_));
 
     SDL_AudioSpec wanted{};
     wanted.freq = rate;
@@ -108,28 +111,28 @@ bool AudioOutput::ensureOpen(int rate, int channels, std::string& error)
     wanted.userdata = this;
     // No changes allowed: SDL converts to whatever the hardware wants, and
     // the callback is asked for buffers of the size wanted.
-    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
+    const SDL_AudioDeviceID device = sdl_->openAudioDevice(nullptr, 0, &wanted, nullptr, 0);
     if (device == 0) {
-        error = SDL_GetError();
+        error = sdl_->getError();
         return false;
     }
     device_ = device;
     // Started at once: a paused device writes silence, which a sound server
     // would queue ahead of the file.
-    SDL_PauseAudioDevice(device_, 0);
+    sdl_->pauseAudioDevice(device_, 0);
     return true;
 }
 
 void AudioOutput::restartAt(std::int64_t fileFrame)
 {
     if (device_ != 0)
-        SDL_LockAudioDevice(device_);
+        sdl_->lockAudioDevice(device_);
     shared_.ring.reset();
     wasPlaying_ = false;
     fileFrame_ = fileFrame;
     shared_.clock.restartAt(fileFrame);
     if (device_ != 0)
-        SDL_UnlockAudioDevice(device_);
+        sdl_->unlockAudioDevice(device_);
 }
 
 void SDLCALL AudioOutput::callback(void* self, Uint8* stream, int length)

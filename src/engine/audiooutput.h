@@ -6,6 +6,8 @@
 
 #include <SDL2/SDL_audio.h>
 
+#include "engine/sdlaudioapi.h"
+
 struct PlaybackShared;
 
 // The SDL audio device. Its callback takes decoded samples from the shared
@@ -38,13 +40,14 @@ public:
 private:
     class SdlAudioSubsystem {
     public:
-        SdlAudioSubsystem();
+        explicit SdlAudioSubsystem(const SdlAudioApi& sdl);
         SdlAudioSubsystem(const SdlAudioSubsystem&) = delete;
         SdlAudioSubsystem& operator=(const SdlAudioSubsystem&) = delete;
         ~SdlAudioSubsystem();
         bool ok() const { return ok_; }
 
     private:
+        const SdlAudioApi& sdl_;
         bool ok_;
     };
 
@@ -52,6 +55,7 @@ private:
     void fill(std::int16_t* out, int frames);
 
     PlaybackShared& shared_;
+    const SdlAudioApi* sdl_ = nullptr;
     std::optional<SdlAudioSubsystem> subsystem_;
     SDL_AudioDeviceID device_ = 0;
     int rate_ = 0;

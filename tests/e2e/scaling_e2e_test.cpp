@@ -124,13 +124,18 @@ TEST_P(ScaledWindow, DrawsEveryControlWhereTheTablePutsIt)
     ASSERT_EQ(x11.clientSize(*window).width, 394 * scale);
     ASSERT_EQ(x11.clientSize(*window).height, 82 * scale);
 
-    // Everything is drawn in one paint; the label's text shows it happened.
+    // Everything is drawn in one paint; the label's text on the painted
+    // background (a window not yet drawn is black) shows it happened.
     const Box labelBox = label.scaled(scale);
+    const auto drawn = [&](const X11Connection::Image& image) {
+        return !image.pixels.empty() && luminance(image.at(labelBox.left, labelBox.top)) >= 128
+               && textBounds(image, labelBox);
+    };
     X11Connection::Image image;
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     do {
         image = x11.grab(*window);
-    } while ((image.pixels.empty() || !textBounds(image, labelBox)) && std::chrono::steady_clock::now() < deadline);
+    } while (!drawn(image) && std::chrono::steady_clock::now() < deadline);
     ASSERT_FALSE(image.pixels.empty());
     EXPECT_TRUE(savePng(image, artifact("window-" + std::to_string(scale) + "x.png")));
 
