@@ -56,9 +56,12 @@ fuzz: deps
 	@scripts/fuzz.sh $(FUZZ_SECONDS) $(BUILD)-fuzz
 
 # Benchmarks: run on purpose, not by the tests.
+BENCH_SECONDS ?= 30
+BENCH_RUNS ?= 3
 bench: build
-	@cmake --build $(BUILD) -j $(JOBS) --target progress_bench
-	@bench/run.sh $(BUILD)
+	@scripts/install-deps.sh bench
+	@cmake --build $(BUILD) -j $(JOBS) --target progress_bench desktop_bench decode_bench position_bench
+	@bench/run.sh $(BUILD) $(BENCH_SECONDS) $(BENCH_RUNS)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

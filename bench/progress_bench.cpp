@@ -65,9 +65,8 @@ int main(int argc, char* argv[])
     QApplication::exec();
 
     const double perMinute = 60.0 / seconds;
-    std::printf("%-24s %12s %16s\n", "", "bar repaints", "CPU s / minute");
-    std::printf("%-24s %12d %16.3f\n", "idle, no file (peer)", idle.paints, idle.cpu * perMinute);
-    std::printf("%-24s %12d %16.3f\n", "playing", playing.paints, playing.cpu * perMinute);
-    std::printf("playing / idle CPU: %.2fx\n", idle.cpu > 0 ? playing.cpu / idle.cpu : 0.0);
+    std::printf("| %d s | bar repaints | CPU s / minute |\n|---|---|---|\n", seconds);
+    std::printf("| idle, no file (peer) | %d | %.3f |\n", idle.paints, idle.cpu * perMinute);
+    std::printf("| playing | %d | %.3f |\n", playing.paints, playing.cpu * perMinute);
     return 0;
 }

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Runs the benchmarks on a virtual display with SDL's disk driver pacing the
-# audio in real time. Usage: bench/run.sh BUILD_DIR [SECONDS]
+# Runs the benchmarks and writes their tables into docs/performance.md,
+# between its markers, with the machine they ran on.
+# Usage: bench/run.sh BUILD_DIR [SECONDS] [RUNS]
 set -euo pipefail
 
-build=${1:?usage: bench/run.sh BUILD_DIR [SECONDS]}
-seconds=${2:-60}
+build=${1:?usage: bench/run.sh BUILD_DIR [SECONDS] [RUNS]}
+seconds=${2:-30}
+runs=${3:-3}
+root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 xvfb_pid=
 cleanup() {
@@ -13,8 +16,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth "$seconds" sine 440 gain -6
-lame --quiet -b 128 "$work/tone.wav" "$work/tone.mp3"
+# Three minutes at 128 kbps and the same tone VBR, as a user's files would be.
+sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 180 sine 440 gain -6
+lame --quiet -b 128 "$work/tone.wav" "$work/cbr128.mp3"
+lame --quiet -V 2 "$work/tone.wav" "$work/vbr.mp3"
+rm "$work/tone.wav"
 
 exec 3> "$work/display"
 Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1024x768x24 &
@@ -22,6 +28,51 @@ xvfb_pid=$!
 exec 3>&-
 until [ -s "$work/display" ]; do sleep 0.05; done
 
-echo "progress display, $seconds s of playback ($(nproc) cores, $(uname -r)):"
-DISPLAY=":$(cat "$work/display")" SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null \
-    "$build/bench/progress_bench" "$work/tone.mp3" "$seconds"
+version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo "?"; }
+report=$work/report.md
+{
+    echo "Run $(date -u +%Y-%m-%d) with \`make bench\` ($seconds s a measure, $runs runs; medians, range in brackets)."
+    echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores,"
+    echo "$(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r); Qt $(version libqt6core6),"
+    echo "SDL $(version libsdl2-2.0-0), libmpg123 $(version libmpg123-0), mpg123 $(version mpg123),"
+    echo "mpv $(version mpv), PulseAudio $(version pulseaudio). A virtual display (Xvfb), no window manager."
+    echo
+    echo "## Playback, idle, start and drop"
+    echo
+    echo "Through a PulseAudio null sink the bench starts itself, recorded by parec so that it paces."
+    echo
+    "$build/bench/desktop_bench" "$work/cbr128.mp3" "$seconds" "$runs"
+    echo
+    echo "## The progress display alone"
+    echo
+    echo "The window in-process with SDL's disk driver: its bar repaints and CPU, idle and playing."
+    echo
+    DISPLAY=":$(cat "$work/display")" SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null \
+        "$build/bench/progress_bench" "$work/cbr128.mp3" "$seconds" 2>/dev/null
+    echo
+    echo "## Decoding speed"
+    echo
+    echo "The engine's decoder (open, length, decode to nowhere) against \`mpg123 -t\`, 3-minute files."
+    echo
+    "$build/bench/decode_bench" 5 "$work/cbr128.mp3" "$work/vbr.mp3"
+    echo
+    echo "## Position error"
+    echo
+    echo "Reported position against the audio delivered, through SDL's disk driver in real time."
+    echo
+    SDL_AUDIODRIVER=disk "$build/bench/position_bench" "$work/cbr128.mp3" "$runs" 2>/dev/null
+} > "$report"
+
+cat "$report"
+doc=$root/docs/performance.md
+if [ -f "$doc" ] && grep -q '^<!-- bench:begin -->$' "$doc"; then
+    {
+        sed '/^<!-- bench:begin -->$/q' "$doc"
+        cat "$report"
+        sed -n '/^<!-- bench:end -->$/,$p' "$doc"
+    } > "$work/performance.md"
+else
+    { echo "# Performance"; echo; echo "<!-- bench:begin -->"; cat "$report"; echo "<!-- bench:end -->"; } > "$work/performance.md"
+fi
+cp "$work/performance.md" "$doc"
+echo "Written to docs/performance.md"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, through apt-get, only the Debian packages that the build and the
-# tests need and that are not installed yet. Does nothing when all are there.
+# tests need and that are not installed yet (with `bench`, also the peers the
+# benchmarks compare with). Does nothing when all are there.
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,9 @@ packages=(
     # installing: icons, validators, the .deb and its dependencies
     librsvg2-bin desktop-file-utils appstream dpkg-dev file hicolor-icon-theme
 )
+if [ "${1:-}" = bench ]; then
+    packages+=(mpg123 mpv)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

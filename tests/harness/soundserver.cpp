@@ -56,11 +56,12 @@ void SoundServer::useInThisProcess() const
         setenv(name.c_str(), value.c_str(), 1);
 }
 
-SoundServer::Recording::Recording(const SoundServer& server, std::string path) : path_(std::move(path))
+SoundServer::Recording::Recording(const SoundServer& server, std::string path, int latencyMs)
+    : path_(std::move(path))
 {
     ChildProcess::Options options;
     options.arguments = {"-d", "null.monitor", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
-                         "--latency-msec=10"};
+                         "--latency-msec=" + std::to_string(latencyMs)};
     options.environment = server.clientEnvironment();
     options.stdoutPath = path_;
     parec_ = std::make_unique<ChildProcess>("/usr/bin/parec", options);

@@ -25,11 +25,14 @@ public:
     // same socket.
     void kill();
     void start();
+    pid_t pid() const { return server_->pid(); }
 
     // Records what the null sink plays, as 16-bit stereo at 44.1 kHz.
     class Recording {
     public:
-        Recording(const SoundServer& server, std::string path);
+        // A latency of 10 ms sees sound soon after it plays; a longer one
+        // costs the server fewer wakeups.
+        Recording(const SoundServer& server, std::string path, int latencyMs = 10);
         const std::string& path() const { return path_; }
         std::size_t framesRecorded() const;
 

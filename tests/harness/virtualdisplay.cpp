@@ -34,3 +34,8 @@ VirtualDisplay::~VirtualDisplay()
 {
     server_->stop();
 }
+
+pid_t VirtualDisplay::pid() const
+{
+    return server_->pid();
+}

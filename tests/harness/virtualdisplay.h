@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include <sys/types.h>
+
 class ChildProcess;
 
 // An Xvfb server on a display number it picks itself, stopped by its PID when
@@ -16,6 +18,7 @@ public:
 
     // As DISPLAY takes it: ":N".
     const std::string& name() const { return name_; }
+    pid_t pid() const;
 
 private:
     std::unique_ptr<ChildProcess> server_;

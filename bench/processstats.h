@@ -1,0 +1,63 @@
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include <sys/types.h>
+#include <unistd.h>
+
+// CPU time (user + system, all threads) and peak resident memory of a running
+// process, read from /proc.
+inline double cpuSecondsOfStat(const std::string& statPath)
+{
+    std::ifstream in(statPath);
+    const std::string stat{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto afterName = stat.rfind(')');
+    if (afterName == std::string::npos)
+        return 0.0;
+    std::istringstream fields(stat.substr(afterName + 2));
+    std::string field;
+    double utime = 0.0;
+    double stime = 0.0;
+    // From the state (field 3) on; utime and stime are fields 14 and 15.
+    for (int number = 3; number <= 15 && fields >> field; ++number) {
+        if (number == 14)
+            utime = std::stod(field);
+        if (number == 15)
+            stime = std::stod(field);
+    }
+    return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+inline double cpuSecondsOf(pid_t pid)
+{
+    return cpuSecondsOfStat("/proc/" + std::to_string(pid) + "/stat");
+}
+
+// CPU time by thread name.
+inline std::map<std::string, double> threadCpuSecondsOf(pid_t pid)
+{
+    std::map<std::string, double> byName;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        byName[name] += cpuSecondsOfStat(task.path() / "stat");
+    }
+    return byName;
+}
+
+inline double peakRssMiBOf(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
+    }
+    return 0.0;
+}
