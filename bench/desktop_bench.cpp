@@ -16,6 +16,7 @@
 #include <thread>
 #include <tuple>
 
+#include "harness/labeldrag.h"
 #include "harness/pcm.h"
 #include "harness/player.h"
 #include "harness/process.h"
@@ -85,9 +86,8 @@ public:
                 std::size_t light = 0;
                 std::size_t dark = 0;
                 for (const std::uint32_t p : image.pixels) {
-                    const int luminance = static_cast<int>(((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF)) / 3;
-                    light += luminance > 200 ? 1 : 0;
-                    dark += luminance < 80 ? 1 : 0;
+                    light += luminance(p) > 200 ? 1 : 0;
+                    dark += luminance(p) < 80 ? 1 : 0;
                 }
                 if (!image.pixels.empty() && light > image.pixels.size() / 2 && dark > 40)
                     return std::pair{*found, std::chrono::duration<double, std::milli>(Clock::now() - since).count()};
@@ -100,13 +100,11 @@ public:
     // Drags `file` from a drag source onto the player's label.
     bool drop(Window player, const std::string& file)
     {
-        source = start(DRAGSOURCE_BINARY, {file});
-        const auto from = x11.findWindow("drag source", 10s);
-        if (!from)
-            return false;
-        const auto at = x11.screenPosition(player);
-        const auto origin = x11.screenPosition(*from);
-        return xdotool.drag(origin.x + 100, origin.y + 50, at.x + 352, at.y + 20);
+        source.reset(); // its window would be found instead of the new one's
+        LabelDrag drag = dragOntoLabel(DRAGSOURCE_BINARY, display.name(), x11, xdotool, player, {file},
+                                       "/dev/null");
+        source = std::move(drag.source);
+        return drag.dragged;
     }
 
     bool clickStop(Window player)

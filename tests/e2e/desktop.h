@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "harness/labeldrag.h"
 #include "harness/player.h"
 #include "harness/x11window.h"
 #include "harness/xdotool.h"
@@ -41,19 +42,14 @@ protected:
     // Drags what the source is told to offer (its command line) onto the label.
     void dragSourceOntoLabel(std::vector<std::string> arguments)
     {
-        ChildProcess::Options options;
-        options.arguments = std::move(arguments);
-        options.environment = {{"DISPLAY", display.name()}};
-        options.unset = {"QT_QPA_PLATFORM"};
-        options.stdoutPath = dir.file("source-out.txt");
-        source = std::make_unique<ChildProcess>(DRAGSOURCE_BINARY, options);
-
         player = x11.findWindow(playerCaption, 10s);
-        sourceWindow = x11.findWindow("drag source", 10s);
-        ASSERT_TRUE(player && sourceWindow) << readFile(log);
-        const auto at = x11.screenPosition(*player);
-        const auto from = x11.screenPosition(*sourceWindow);
-        ASSERT_TRUE(xdotool.drag(from.x + 100, from.y + 50, at.x + 352, at.y + 20));
+        ASSERT_TRUE(player) << readFile(log);
+        source.reset(); // its window would be found instead of the new one's
+        LabelDrag drag = ::dragOntoLabel(DRAGSOURCE_BINARY, display.name(), x11, xdotool, *player,
+                                         std::move(arguments), dir.file("source-out.txt"));
+        source = std::move(drag.source);
+        sourceWindow = drag.sourceWindow;
+        ASSERT_TRUE(drag.dragged) << readFile(log);
         dropped = std::chrono::steady_clock::now();
     }
 

@@ -35,11 +35,6 @@ constexpr FramedControl framedControls[] = {
 };
 constexpr Box label{312, 0, 81, 41};
 
-int luminance(std::uint32_t p)
-{
-    return static_cast<int>(((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF)) / 3;
-}
-
 // A frame line is clearly darker than the pixels beside it, inside and out.
 constexpr int frameContrast = 20;
 

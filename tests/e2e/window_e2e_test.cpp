@@ -14,9 +14,7 @@ int darkPixels(const X11Connection::Image& image, int left, int top, int width, 
     int dark = 0;
     for (int y = top; y < top + height; ++y) {
         for (int x = left; x < left + width; ++x) {
-            const std::uint32_t p = image.at(x, y);
-            const int luminance = static_cast<int>(((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF)) / 3;
-            dark += luminance < 200 ? 1 : 0;
+            dark += luminance(image.at(x, y)) < 200 ? 1 : 0;
         }
     }
     return dark;

@@ -64,5 +64,11 @@ private:
     _XDisplay* display_;
 };
 
+// A pixel's brightness, 0 to 255.
+inline int luminance(std::uint32_t rgb)
+{
+    return static_cast<int>(((rgb >> 16) & 0xFF) + ((rgb >> 8) & 0xFF) + (rgb & 0xFF)) / 3;
+}
+
 // Saves the whole screen of `displayName` as a PNG file.
 bool screenshot(const std::string& displayName, const std::string& path);
