@@ -18,7 +18,7 @@
 
 #include "engine/enginestates.h"
 #include "engine/mediaplayer.h"
-#include "harness/diskaudio.h"
+#include "harness/testsink.h"
 #include "harness/pcm.h"
 #include "stats.h"
 
@@ -42,14 +42,14 @@ double secondsSince(Clock::time_point t)
 
 // Samples the position for `seconds`, at least 40 ms after the newest write
 // and 50 ms after the last sample.
-void sample(const DiskAudio& audio, const MediaPlayer& player, double seconds, std::vector<Sample>& into)
+void sample(const TestSink& audio, const MediaPlayer& player, double seconds, std::vector<Sample>& into)
 {
-    std::size_t written = audio.framesWritten(2);
+    std::size_t written = audio.framesRecorded();
     auto writtenAt = Clock::now();
     auto sampledAt = Clock::now();
     const auto start = Clock::now();
     while (secondsSince(start) < seconds) {
-        const std::size_t now = audio.framesWritten(2);
+        const std::size_t now = audio.framesRecorded();
         if (now != written) {
             written = now;
             writtenAt = Clock::now();
@@ -93,12 +93,12 @@ int main(int argc, char* argv[])
     std::vector<double> paused;
     std::vector<double> resumed;
     for (int run = 0; run < std::atoi(argv[2]); ++run) {
-        const DiskAudio audio;
+        const TestSink audio;
         audio.useInThisProcess();
         MediaPlayer player;
         player.setFileName(QString::fromLocal8Bit(argv[1]));
         const auto start = Clock::now();
-        while (player.openState() != OpenState::Open || audio.framesWritten(2) < 2 * bufferFrames) {
+        while (player.openState() != OpenState::Open || audio.framesRecorded() < 2 * bufferFrames) {
             if (secondsSince(start) > 10) {
                 std::cerr << "position_bench: the file did not play\n";
                 return 1;

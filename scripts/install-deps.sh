@@ -7,11 +7,14 @@ set -euo pipefail
 packages=(
     # build
     g++ cmake make pkg-config
-    qt6-base-dev libmpg123-dev libsdl2-dev libx11-dev libgtest-dev
+    qt6-base-dev libmpg123-dev libpulse-dev libasound2-dev libx11-dev libgtest-dev
     # tests: a virtual display, input and screenshots, test MP3s
     xvfb xdotool imagemagick sox lame fonts-dejavu-core
-    # tests: a real sound server, tracing, fuzzing
-    pulseaudio pulseaudio-utils strace clang libclang-rt-14-dev
+    # tests: real sound servers (PulseAudio, and PipeWire with its session
+    # manager, its PulseAudio service and a bus of its own), ALSA's tools,
+    # tracing, fuzzing
+    pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
+    alsa-utils strace clang libclang-rt-14-dev
     # installing: icons, validators, the .deb and its dependencies
     librsvg2-bin desktop-file-utils appstream dpkg-dev file hicolor-icon-theme
 )

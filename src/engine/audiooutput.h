@@ -1,69 +1,62 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <functional>
 #include <string>
 
-#include <SDL2/SDL_audio.h>
-
-#include "engine/sdlaudioapi.h"
-
-struct PlaybackShared;
-
-// The SDL audio device. Its callback takes decoded samples from the shared
-// ring while the engine plays, fades in and out at starts and stops so they
-// do not click, and records each buffer in the playback clock. The callback
-// never blocks, allocates or touches a file.
+// Where decoded samples go: a sound server's stream, or a sound card.
+//
+// The engine's thread makes every call. What is written between a prepare()
+// or halt() and the next one is a segment, its frames numbered from 0; the
+// engine maps them to the file. The output queues ahead generously, so that
+// neither it nor the sound server wakes often, and still silences at once
+// when halted.
 class AudioOutput {
 public:
-    explicit AudioOutput(PlaybackShared& shared);
+    AudioOutput() = default;
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
-    ~AudioOutput();
+    virtual ~AudioOutput() = default;
 
-    // Makes sure a device is open and running at this format, reusing the
-    // open one if it matches. A new one asks for its first buffer at once, so
-    // whatever is to play should be ready before. Returns false and sets
-    // `error` when none can be opened.
-    bool ensureOpen(int rate, int channels, std::string& error);
+    // Stopped and empty at this format, at the start of a new segment. Keeps
+    // the stream when the format matches. Returns false and sets `error`
+    // when no output can be had.
+    virtual bool prepare(int rate, int channels, std::string& error) = 0;
+    virtual bool isOpen() const = 0;
+    virtual void close() = 0;
+    // The output went away while open (its sound server ended, say).
+    virtual bool lost() const = 0;
 
-    // Empties the ring and restarts the clock at `fileFrame`, with the
-    // callback held off meanwhile.
-    void restartAt(std::int64_t fileFrame);
+    // Frames it takes now without waiting.
+    virtual std::size_t writable() = 0;
+    virtual void write(const std::int16_t* samples, std::size_t frames) = 0;
+    // Nothing more follows in this segment: play what is queued, however short.
+    virtual void endOfData() = 0;
+    // Starts sounding the segment.
+    virtual void start() = 0;
+    // Silences at once, fading over a few milliseconds where it can, and
+    // drops what is queued. Returns the segment frame to go on from later:
+    // the listener has heard everything before it.
+    virtual std::int64_t halt() = 0;
 
-    int bufferFrames() const { return bufferFrames_; }
-    bool isOpen() const { return device_ != 0; }
-    // The device went away while open (its sound server ended, say).
-    bool lost() const;
-    void close();
+    // The segment frame being heard now.
+    virtual std::int64_t heardFrames() = 0;
+    // How often the engine should come back to write more while it plays.
+    virtual std::chrono::milliseconds refillPeriod() const = 0;
+
+    // Called from the output's own thread when it needs the engine's
+    // attention, as when it is lost.
+    void setWake(std::function<void()> wake) { wake_ = std::move(wake); }
+
+protected:
+    void wakeEngine() const
+    {
+        if (wake_)
+            wake_();
+    }
 
 private:
-    class SdlAudioSubsystem {
-    public:
-        explicit SdlAudioSubsystem(const SdlAudioApi& sdl);
-        SdlAudioSubsystem(const SdlAudioSubsystem&) = delete;
-        SdlAudioSubsystem& operator=(const SdlAudioSubsystem&) = delete;
-        ~SdlAudioSubsystem();
-        bool ok() const { return ok_; }
-
-    private:
-        const SdlAudioApi& sdl_;
-        bool ok_;
-    };
-
-    static void SDLCALL callback(void* self, Uint8* stream, int length);
-    void fill(std::int16_t* out, int frames);
-
-    PlaybackShared& shared_;
-    const SdlAudioApi* sdl_ = nullptr;
-    std::optional<SdlAudioSubsystem> subsystem_;
-    SDL_AudioDeviceID device_ = 0;
-    int rate_ = 0;
-    int channels_ = 0;
-    int bufferFrames_ = 0;
-    int fadeFrames_ = 0;
-
-    // Touched only by the callback, or while it is held off.
-    bool wasPlaying_ = false;
-    std::int64_t fileFrame_ = 0;
+    std::function<void()> wake_;
 };

@@ -6,13 +6,17 @@
 
 #include "engine/playbackshared.h"
 #include "engine/playbackworker.h"
+#include "engine/systemoutput.h"
 
-MediaPlayer::MediaPlayer(QObject* parent) : MediaEngine(parent), shared_(std::make_unique<PlaybackShared>())
+MediaPlayer::MediaPlayer(QObject* parent) : MediaPlayer(std::make_unique<SystemOutput>(), parent) {}
+
+MediaPlayer::MediaPlayer(std::unique_ptr<AudioOutput> output, QObject* parent)
+    : MediaEngine(parent), shared_(std::make_unique<PlaybackShared>())
 {
     // The worker reports from its own thread; the signals reach receivers on
     // this object's thread through the event loop.
     worker_ = std::make_unique<PlaybackWorker>(
-        *shared_,
+        *shared_, std::move(output),
         [this](int oldState, int newState) {
             QMetaObject::invokeMethod(
                 this, [this, oldState, newState] { emit openStateChange(oldState, newState); },
@@ -37,29 +41,26 @@ void MediaPlayer::setFileName(const QString& path)
 
 int MediaPlayer::openState() const
 {
-    return shared_->openState.load();
+    return shared_->currentOpenState();
 }
 
 int MediaPlayer::playState() const
 {
-    return shared_->playState.load();
+    return shared_->currentPlayState();
 }
 
 double MediaPlayer::duration() const
 {
-    return shared_->openState.load() == OpenState::Open ? shared_->duration.load() : 0.0;
+    return openState() == OpenState::Open ? shared_->duration.load() : 0.0;
 }
 
 double MediaPlayer::currentPosition() const
 {
-    if (shared_->openState.load() != OpenState::Open)
+    if (openState() != OpenState::Open)
         return 0.0;
     if (shared_->seekRequested.load() != shared_->seekDone.load())
         return shared_->seekTarget.load();
-    const int rate = shared_->sampleRate.load();
-    if (rate <= 0)
-        return 0.0;
-    return static_cast<double>(shared_->clock.heardFileFrame(PlaybackClock::nowNs())) / rate;
+    return shared_->clock.heardSeconds(PlaybackClock::nowNs());
 }
 
 void MediaPlayer::setCurrentPosition(double seconds)
@@ -69,22 +70,27 @@ void MediaPlayer::setCurrentPosition(double seconds)
     worker_->wake();
 }
 
+void MediaPlayer::command(int playState)
+{
+    shared_->commandedPlayState.store(playState);
+    shared_->commands.fetch_add(1, std::memory_order_release);
+    worker_->wake();
+}
+
 void MediaPlayer::play()
 {
-    if (shared_->openState.load() != OpenState::Open)
-        return;
-    shared_->playState.store(PlayState::Playing);
-    worker_->wake();
+    if (openState() == OpenState::Open)
+        command(PlayState::Playing);
 }
 
 void MediaPlayer::pause()
 {
-    int playing = PlayState::Playing;
-    shared_->playState.compare_exchange_strong(playing, PlayState::Paused);
+    if (playState() == PlayState::Playing)
+        command(PlayState::Paused);
 }
 
 void MediaPlayer::stop()
 {
-    shared_->playState.store(PlayState::Stopped);
+    command(PlayState::Stopped);
     setCurrentPosition(0.0);
 }

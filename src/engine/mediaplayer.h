@@ -4,15 +4,19 @@
 
 #include "engine/mediaengine.h"
 
+class AudioOutput;
 struct PlaybackShared;
 class PlaybackWorker;
 
-// The real engine: libmpg123 decodes on the engine's own thread, SDL plays.
-// Reads are lock-free; commands take effect at the next audio buffer.
+// The real engine: libmpg123 decodes on the engine's own thread, which writes
+// to the sound server (or ALSA). Reads are lock-free; commands take effect on
+// the engine's thread at once.
 class MediaPlayer : public MediaEngine {
     Q_OBJECT
 public:
     explicit MediaPlayer(QObject* parent = nullptr);
+    // Plays through `output` instead of the system's.
+    MediaPlayer(std::unique_ptr<AudioOutput> output, QObject* parent);
     ~MediaPlayer() override;
 
     void setFileName(const QString& path) override;
@@ -26,6 +30,9 @@ public:
     void stop() override;
 
 private:
+    // Asks the engine's thread for a play state.
+    void command(int playState);
+
     // Declared before the worker, which uses it until it has stopped.
     std::unique_ptr<PlaybackShared> shared_;
     std::unique_ptr<PlaybackWorker> worker_;

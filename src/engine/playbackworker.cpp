@@ -1,18 +1,28 @@
 #include "engine/playbackworker.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <optional>
 
 #include <pthread.h>
 
-#include "engine/audiooutput.h"
+#include "engine/fade.h"
 #include "engine/playbackshared.h"
 
-PlaybackWorker::PlaybackWorker(PlaybackShared& shared, StateChange stateChange, Failure failure)
-    : shared_(shared), stateChange_(std::move(stateChange)), failure_(std::move(failure)), chunk_(8192),
-      thread_([this] { run(); })
+namespace {
+
+// A decoder that gives nothing for this long without saying it ended is
+// given up on: the file cannot be played.
+constexpr std::chrono::seconds stallLimit{1};
+constexpr std::chrono::milliseconds stallCheck{100};
+// The fade-in at each start, so that sound starting mid-wave does not click.
+constexpr int fadeInPerSecond = 200;
+
+} // namespace
+
+PlaybackWorker::PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, StateChange stateChange,
+                               Failure failure)
+    : shared_(shared), stateChange_(std::move(stateChange)), failure_(std::move(failure)),
+      output_(std::move(output)), chunk_(16384), thread_([this] { run(); })
 {
 }
 
@@ -21,6 +31,7 @@ PlaybackWorker::~PlaybackWorker()
     {
         const std::lock_guard lock(mutex_);
         stopping_ = true;
+        openCancel_.request_stop();
     }
     wakeUp_.notify_one();
     thread_.join();
@@ -30,12 +41,16 @@ void PlaybackWorker::requestOpen(const std::string& path)
 {
     {
         const std::lock_guard lock(mutex_);
+        const int replaced = shared_.currentOpenState();
         pendingPath_ = path;
-        ++openGeneration_;
-        shared_.playingBeforeOpen.store(false);
-        shared_.playState.store(PlayState::Stopped);
+        // A new file stops the old one at once.
+        shared_.commandedPlayState.store(PlayState::Stopped);
+        pendingCommands_ = shared_.commands.load() + 1;
+        shared_.commands.store(pendingCommands_, std::memory_order_release);
+        shared_.opensRequested.fetch_add(1);
+        openCancel_.request_stop();
+        openCancel_ = std::stop_source();
         // Reported under the lock, so it is always reported before the outcome.
-        const int replaced = shared_.openState.exchange(OpenState::Opening);
         if (replaced != OpenState::Opening)
             stateChange_(replaced, OpenState::Opening);
     }
@@ -51,34 +66,31 @@ void PlaybackWorker::wake()
     wakeUp_.notify_one();
 }
 
-namespace {
+double PlaybackWorker::seconds(std::int64_t frame) const
+{
+    return static_cast<double>(frame) / decoder_->rate();
+}
 
-// A device that has played nothing for this long is closed, so that neither
-// it nor the sound server works on silence; Play opens a new one, whose first
-// buffer already plays.
-constexpr std::chrono::seconds idleDeviceRelease{1};
-
-} // namespace
-
-std::optional<std::chrono::microseconds> PlaybackWorker::wakeAfter(const AudioOutput& output) const
+std::optional<std::chrono::microseconds> PlaybackWorker::wakeAfter()
 {
     if (!decoder_)
         return std::nullopt;
-    if (shared_.playState.load() == PlayState::Playing) {
-        // Twice a buffer: to decode ahead and to notice the end of the file.
-        const int rate = std::max(1, shared_.sampleRate.load());
-        const std::int64_t halfBuffer = std::int64_t{output.bufferFrames()} * 500'000 / rate;
-        return std::chrono::microseconds(std::max<std::int64_t>(halfBuffer, 5000));
+    if (stalledSince_)
+        return stallCheck;
+    if (!sounding_)
+        return std::nullopt;
+    if (decodedAll_) {
+        // Back when the last of it has been heard.
+        const std::int64_t left = segmentWritten_ - output_->heardFrames();
+        return std::chrono::microseconds(std::max<std::int64_t>(left * 1'000'000 / decoder_->rate(), 0) + 1000);
     }
-    if (output.isOpen())
-        return idleDeviceRelease;
-    return std::nullopt;
+    return output_->refillPeriod();
 }
 
 bool PlaybackWorker::waitForWork(std::unique_lock<std::mutex>& lock, std::uint64_t handledOpen,
                                  std::optional<std::chrono::microseconds> timeout)
 {
-    const auto ready = [&] { return stopping_ || woken_ || openGeneration_ != handledOpen; };
+    const auto ready = [&] { return stopping_ || woken_ || shared_.opensRequested.load() != handledOpen; };
     if (timeout)
         wakeUp_.wait_for(lock, *timeout, ready);
     else
@@ -91,183 +103,250 @@ void PlaybackWorker::run()
 {
     // Named, so that tools that list threads show what this one is.
     pthread_setname_np(pthread_self(), "merlow-engine");
-    AudioOutput output(shared_);
+    output_->setWake([this] { wake(); });
     std::uint64_t handledOpen = 0;
 
     for (;;) {
         std::optional<OpenRequest> request;
         {
             std::unique_lock lock(mutex_);
-            if (!waitForWork(lock, handledOpen, wakeAfter(output)))
+            if (!waitForWork(lock, handledOpen, wakeAfter()))
                 break;
-            if (openGeneration_ != handledOpen) {
-                request = OpenRequest{pendingPath_, openGeneration_};
-                handledOpen = openGeneration_;
+            if (shared_.opensRequested.load() != handledOpen) {
+                handledOpen = shared_.opensRequested.load();
+                request = OpenRequest{pendingPath_, handledOpen, pendingCommands_, openCancel_.get_token()};
             }
         }
-        if (request) {
-            open(*request, output);
-            continue;
+        applyCommands();
+        if (request)
+            open(*request);
+        if (output_->lost()) {
+            if (decoder_)
+                stopOnLostOutput();
+            else
+                output_->close();
         }
         if (!decoder_)
             continue;
-        if (output.lost())
-            stopOnLostOutput(output);
-        if (!output.isOpen() && shared_.playState.load() == PlayState::Playing)
-            reopenOutput(output);
-        if (shared_.seekRequested.load() != shared_.seekDone.load())
-            seek(output);
-        decodeAhead();
-        if (reachedEnd())
-            rewindAtEnd(output);
-        releaseIdleOutput(output);
+        seek();
+        const bool playing = shared_.playState.load() == PlayState::Playing;
+        if (playing && !sounding_)
+            startSounding();
+        else if (!playing && sounding_)
+            haltSounding();
+        if (sounding_) {
+            feed();
+            if (reachedEnd())
+                rewindAtEnd();
+        }
+        if (stalledSince_ && std::chrono::steady_clock::now() - *stalledSince_ > stallLimit) {
+            closeUnplayable("decoding makes no progress");
+            continue;
+        }
+        publishPosition();
     }
+    output_->close();
 }
 
-void PlaybackWorker::open(const OpenRequest& request, AudioOutput& output)
+void PlaybackWorker::applyCommands()
 {
+    const std::uint64_t asked = shared_.commands.load(std::memory_order_acquire);
+    if (asked == commandsApplied_)
+        return;
+    shared_.playState.store(shared_.commandedPlayState.load());
+    shared_.commandsApplied.store(asked, std::memory_order_release);
+    commandsApplied_ = asked;
+}
+
+void PlaybackWorker::open(const OpenRequest& request)
+{
+    if (sounding_)
+        haltSounding();
     decoder_.reset();
-    output.restartAt(0);
+    stalledSince_.reset();
     std::string error;
     std::unique_ptr<Decoder> decoder = Decoder::open(request.path, error);
     if (!decoder) {
-        finishOpen(request.generation, false, request.path, error);
+        reportOpen(request, false, error);
+        return;
+    }
+    // The output takes the new file's format before anything of it is
+    // written.
+    if (!output_->prepare(decoder->rate(), decoder->channels(), error)) {
+        reportOpen(request, false, "cannot open audio output: " + error);
         return;
     }
     decoder_ = std::move(decoder);
     path_ = request.path;
-    decodedEnd_ = 0;
+    nextFrame_ = 0;
     decodedAll_ = false;
-    // A new device asks for its first buffer the moment it opens, and a
-    // sound server queues it ahead of all that follows: decoded and marked
-    // playing before, that buffer is already the file's.
-    decodeAhead();
-    {
-        const std::lock_guard lock(mutex_);
-        if (request.generation == openGeneration_)
-            shared_.playingBeforeOpen.store(true);
-    }
-    if (!output.ensureOpen(decoder_->rate(), decoder_->channels(), error)) {
-        decoder_.reset();
-        finishOpen(request.generation, false, request.path, "cannot open audio output: " + error);
-        return;
-    }
-    shared_.sampleRate.store(decoder_->rate());
-    shared_.duration.store(static_cast<double>(decoder_->lengthFrames()) / decoder_->rate());
-    finishOpen(request.generation, true, request.path, {});
+    shared_.duration.store(seconds(decoder_->lengthFrames()));
+    shared_.clock.publish(0.0, 0, false, 0.0);
+    // It plays by itself, unless stopped meanwhile: the first sound is on
+    // its way before the open is reported.
+    if (shared_.commands.load() == request.commands)
+        startSounding();
+    reportOpen(request, true, {});
 }
 
-void PlaybackWorker::finishOpen(std::uint64_t generation, bool opened, const std::string& path,
-                                const std::string& reason)
+void PlaybackWorker::reportOpen(const OpenRequest& request, bool opened, const std::string& reason)
 {
     const std::lock_guard lock(mutex_);
     // A newer file was asked for meanwhile: this outcome no longer counts.
-    if (generation != openGeneration_)
+    if (request.generation != shared_.opensRequested.load())
         return;
+    // Seeks asked for while opening are void: the file starts at its top.
+    seeksDone_ = shared_.seekRequested.load();
+    shared_.seekDone.store(seeksDone_);
+    const std::uint64_t asked = shared_.commands.load(std::memory_order_acquire);
     if (opened) {
-        shared_.seekDone.store(shared_.seekRequested.load());
-        shared_.playState.store(PlayState::Playing);
-        shared_.playingBeforeOpen.store(false);
-        shared_.openState.store(OpenState::Open);
-        stateChange_(OpenState::Opening, OpenState::Open);
+        shared_.playState.store(asked == request.commands ? PlayState::Playing : shared_.commandedPlayState.load());
     } else {
-        shared_.playingBeforeOpen.store(false);
         decoder_.reset();
         shared_.duration.store(0.0);
         shared_.playState.store(PlayState::Stopped);
-        shared_.openState.store(OpenState::Closed);
-        stateChange_(OpenState::Opening, OpenState::Closed);
-        failure_(path, reason);
     }
+    shared_.commandsApplied.store(asked, std::memory_order_release);
+    commandsApplied_ = asked;
+    const int outcome = opened ? OpenState::Open : OpenState::Closed;
+    shared_.openState.store(outcome);
+    shared_.opensHandled.store(request.generation, std::memory_order_release);
+    stateChange_(OpenState::Opening, outcome);
+    if (!opened)
+        failure_(request.path, reason);
 }
 
-void PlaybackWorker::seek(AudioOutput& output)
+void PlaybackWorker::seek()
 {
     const std::uint64_t request = shared_.seekRequested.load();
-    const double target = shared_.seekTarget.load();
+    if (request == seeksDone_)
+        return;
+    if (sounding_) {
+        output_->halt();
+        sounding_ = false;
+    }
     const std::int64_t length = decoder_->lengthFrames();
-    auto frame = static_cast<std::int64_t>(std::llround(target * decoder_->rate()));
-    frame = std::clamp<std::int64_t>(frame, 0, length > 0 ? length : 0);
-    restartDecodingAt(output, frame);
+    const auto frame = static_cast<std::int64_t>(std::llround(shared_.seekTarget.load() * decoder_->rate()));
+    restartDecodingAt(std::clamp<std::int64_t>(frame, 0, std::max<std::int64_t>(length, 0)));
+    shared_.clock.publish(seconds(nextFrame_), PlaybackClock::nowNs(), false, seconds(nextFrame_));
+    seeksDone_ = request;
     shared_.seekDone.store(request);
 }
 
-void PlaybackWorker::restartDecodingAt(AudioOutput& output, std::int64_t frame)
+void PlaybackWorker::startSounding()
 {
-    decoder_->seekToFrame(frame);
-    output.restartAt(frame);
-    decodedEnd_ = frame;
-    decodedAll_ = false;
-    decodeAhead();
+    std::string error;
+    if (!output_->prepare(decoder_->rate(), decoder_->channels(), error)) {
+        shared_.playState.store(PlayState::Stopped);
+        failure_(path_, "cannot open audio output: " + error);
+        return;
+    }
+    segmentStart_ = nextFrame_;
+    segmentWritten_ = 0;
+    segmentEnded_ = false;
+    feed();
+    output_->start();
+    sounding_ = true;
 }
 
-void PlaybackWorker::decodeAhead()
+void PlaybackWorker::haltSounding()
 {
-    const auto channels = static_cast<std::size_t>(decoder_->channels());
+    const std::int64_t resumeAt = segmentStart_ + output_->halt();
+    sounding_ = false;
+    restartDecodingAt(resumeAt);
+}
+
+void PlaybackWorker::restartDecodingAt(std::int64_t frame)
+{
+    decoder_->seekToFrame(frame);
+    nextFrame_ = frame;
+    decodedAll_ = false;
+    stalledSince_.reset();
+}
+
+void PlaybackWorker::feed()
+{
+    const int channels = decoder_->channels();
+    const std::size_t chunkFrames = chunk_.size() / static_cast<std::size_t>(channels);
     while (!decodedAll_) {
-        std::size_t room = std::min(shared_.ring.writable(), chunk_.size());
-        room -= room % channels;
+        const std::size_t room = std::min(output_->writable(), chunkFrames);
         if (room == 0)
-            return;
+            break;
         bool ended = false;
-        const std::size_t got = decoder_->read(chunk_.data(), room, ended);
-        shared_.ring.write(chunk_.data(), got);
-        decodedEnd_ += static_cast<std::int64_t>(got / channels);
+        const std::size_t got = decoder_->read(chunk_.data(), room * static_cast<std::size_t>(channels), ended) / channels;
         decodedAll_ = ended;
+        if (got == 0 && !ended) {
+            if (!stalledSince_)
+                stalledSince_ = std::chrono::steady_clock::now();
+            break;
+        }
+        stalledSince_.reset();
+        if (segmentWritten_ == 0)
+            fadeIn(chunk_.data(), std::min(static_cast<int>(got), decoder_->rate() / fadeInPerSecond), channels);
+        output_->write(chunk_.data(), got);
+        segmentWritten_ += static_cast<std::int64_t>(got);
+        nextFrame_ += static_cast<std::int64_t>(got);
+    }
+    if (decodedAll_ && !segmentEnded_) {
+        output_->endOfData();
+        segmentEnded_ = true;
     }
 }
 
-bool PlaybackWorker::reachedEnd() const
+bool PlaybackWorker::reachedEnd()
 {
-    return decodedAll_ && shared_.playState.load() == PlayState::Playing && shared_.ring.readable() == 0
-           && shared_.clock.heardFileFrame(PlaybackClock::nowNs()) >= decodedEnd_;
+    return decodedAll_ && output_->heardFrames() >= segmentWritten_;
 }
 
-void PlaybackWorker::rewindAtEnd(AudioOutput& output)
+void PlaybackWorker::rewindAtEnd()
 {
-    // A rewind to the top is pending before the state reads stopped, so the
-    // position never reads the end once it does.
-    shared_.seekTarget.store(0.0);
-    shared_.seekRequested.fetch_add(1);
-    int playing = PlayState::Playing;
-    shared_.playState.compare_exchange_strong(playing, PlayState::Stopped);
-    seek(output);
-}
-
-// The sound device went away: stop where the listener was, say so once, and
-// open a device again at the next play.
-void PlaybackWorker::stopOnLostOutput(AudioOutput& output)
-{
-    const std::int64_t heard = shared_.clock.heardFileFrame(PlaybackClock::nowNs());
-    output.close();
+    output_->halt();
+    sounding_ = false;
+    restartDecodingAt(0);
+    // The position reads the top before the state reads stopped.
+    shared_.clock.publish(0.0, PlaybackClock::nowNs(), false, 0.0);
     shared_.playState.store(PlayState::Stopped);
-    restartDecodingAt(output, heard);
+}
+
+// The output went away: stop where the listener was, say so once, and open an
+// output again at the next play.
+void PlaybackWorker::stopOnLostOutput()
+{
+    const double heard = shared_.clock.heardSeconds(PlaybackClock::nowNs());
+    output_->close();
+    sounding_ = false;
+    restartDecodingAt(static_cast<std::int64_t>(std::llround(heard * decoder_->rate())));
+    shared_.clock.publish(heard, PlaybackClock::nowNs(), false, heard);
+    shared_.playState.store(PlayState::Stopped);
     failure_(path_, "audio output was lost");
 }
 
-void PlaybackWorker::releaseIdleOutput(AudioOutput& output)
+void PlaybackWorker::closeUnplayable(const std::string& reason)
 {
-    if (!output.isOpen() || shared_.playState.load() == PlayState::Playing) {
-        idleSince_.reset();
+    if (sounding_)
+        output_->halt();
+    sounding_ = false;
+    decoder_.reset();
+    stalledSince_.reset();
+    shared_.duration.store(0.0);
+    shared_.clock.publish(0.0, 0, false, 0.0);
+    shared_.playState.store(PlayState::Stopped);
+    const std::lock_guard lock(mutex_);
+    // A newer file asked for meanwhile reports its own outcome.
+    if (shared_.opensHandled.load() != shared_.opensRequested.load())
         return;
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (!idleSince_)
-        idleSince_ = now;
-    if (now - *idleSince_ < idleDeviceRelease)
-        return;
-    // All it was given has been heard by now: go on later from there.
-    const std::int64_t heard = shared_.clock.heardFileFrame(PlaybackClock::nowNs());
-    output.close();
-    restartDecodingAt(output, heard);
-    idleSince_.reset();
+    shared_.openState.store(OpenState::Closed);
+    stateChange_(OpenState::Open, OpenState::Closed);
+    failure_(path_, reason);
 }
 
-void PlaybackWorker::reopenOutput(AudioOutput& output)
+void PlaybackWorker::publishPosition()
 {
-    std::string error;
-    if (!output.ensureOpen(decoder_->rate(), decoder_->channels(), error)) {
-        shared_.playState.store(PlayState::Stopped);
-        failure_(path_, "cannot open audio output: " + error);
+    if (!sounding_) {
+        shared_.clock.publish(seconds(nextFrame_), PlaybackClock::nowNs(), false, seconds(nextFrame_));
+        return;
     }
+    const std::int64_t heard = output_->heardFrames();
+    shared_.clock.publish(seconds(segmentStart_ + heard), PlaybackClock::nowNs(), true,
+                          seconds(segmentStart_ + segmentWritten_));
 }

@@ -7,56 +7,70 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/audiooutput.h"
 #include "engine/decoder.h"
 
-class AudioOutput;
 struct PlaybackShared;
 
-// The engine's own thread: opens files, decodes ahead into the shared ring,
-// carries out seeks and notices the end of a file. The GUI thread hands it
-// work through a short critical section that the audio callback never takes.
+// The engine's own thread: opens files, decodes, writes to the audio output,
+// follows the play state and seeks asked for, publishes the position heard
+// and notices the end of a file.
+//
+// Threads, once: the GUI thread asks through PlaybackShared's commands and
+// through requestOpen() and wake(), which take the mutex here only to hand
+// over the path and to wake this thread. This thread alone writes the
+// engine's side of PlaybackShared and alone calls the decoder and the output.
+// The output's own thread (a sound server's client) only wakes this one.
 class PlaybackWorker {
 public:
     using StateChange = std::function<void(int oldState, int newState)>;
     using Failure = std::function<void(const std::string& path, const std::string& reason)>;
 
-    PlaybackWorker(PlaybackShared& shared, StateChange stateChange, Failure failure);
+    PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, StateChange stateChange,
+                   Failure failure);
     PlaybackWorker(const PlaybackWorker&) = delete;
     PlaybackWorker& operator=(const PlaybackWorker&) = delete;
     ~PlaybackWorker();
 
-    // Starts opening `path`, replacing any open file. The open state reads
-    // Opening until the outcome is known; both changes are reported.
+    // GUI thread: starts opening `path`, replacing any open file and
+    // abandoning any open in progress. Reported as Opening at once, and the
+    // outcome later.
     void requestOpen(const std::string& path);
 
-    // Makes the thread look at the shared state again (play, seek).
+    // Any thread: look at the shared state again.
     void wake();
 
 private:
     struct OpenRequest {
         std::string path;
         std::uint64_t generation;
+        // The commands counted when the open was asked for: any later one
+        // (a stop) is obeyed once the file is open.
+        std::uint64_t commands;
+        std::stop_token cancel;
     };
 
     void run();
-    void open(const OpenRequest& request, AudioOutput& output);
-    void finishOpen(std::uint64_t generation, bool opened, const std::string& path, const std::string& reason);
-    void seek(AudioOutput& output);
-    // Decoding and playback go on from `frame`, the ring emptied.
-    void restartDecodingAt(AudioOutput& output, std::int64_t frame);
-    void rewindAtEnd(AudioOutput& output);
-    void stopOnLostOutput(AudioOutput& output);
-    void reopenOutput(AudioOutput& output);
-    void releaseIdleOutput(AudioOutput& output);
-    void decodeAhead();
-    bool reachedEnd() const;
-    // How long the thread may sleep: forever, unless something plays or an
-    // idle device waits to be let go.
-    std::optional<std::chrono::microseconds> wakeAfter(const AudioOutput& output) const;
+    void open(const OpenRequest& request);
+    void reportOpen(const OpenRequest& request, bool opened, const std::string& reason);
+    void applyCommands();
+    void seek();
+    void startSounding();
+    void haltSounding();
+    void restartDecodingAt(std::int64_t frame);
+    void feed();
+    bool reachedEnd();
+    void rewindAtEnd();
+    void stopOnLostOutput();
+    void closeUnplayable(const std::string& reason);
+    void publishPosition();
+    double seconds(std::int64_t frame) const;
+    std::optional<std::chrono::microseconds> wakeAfter();
     bool waitForWork(std::unique_lock<std::mutex>& lock, std::uint64_t handledOpen,
                      std::optional<std::chrono::microseconds> timeout);
 
@@ -69,15 +83,26 @@ private:
     bool stopping_ = false;
     bool woken_ = false;
     std::string pendingPath_;
-    std::uint64_t openGeneration_ = 0;
+    std::uint64_t pendingCommands_ = 0;
+    std::stop_source openCancel_;
 
-    // Worker thread only.
+    // This thread only.
+    std::unique_ptr<AudioOutput> output_;
     std::unique_ptr<Decoder> decoder_;
     std::string path_;
-    std::int64_t decodedEnd_ = 0;
+    std::uint64_t commandsApplied_ = 0;
+    std::uint64_t seeksDone_ = 0;
+    bool sounding_ = false;
+    // The file frame at the output's segment frame 0, and how much of the
+    // segment has been written.
+    std::int64_t segmentStart_ = 0;
+    std::int64_t segmentWritten_ = 0;
+    bool segmentEnded_ = false;
+    // The file frame the decoder gives next.
+    std::int64_t nextFrame_ = 0;
     bool decodedAll_ = false;
-    // When the thread first saw nothing playing on an open device.
-    std::optional<std::chrono::steady_clock::time_point> idleSince_;
+    // Since when the decoder has given nothing without saying it ended.
+    std::optional<std::chrono::steady_clock::time_point> stalledSince_;
     std::vector<std::int16_t> chunk_;
 
     std::thread thread_;

@@ -59,8 +59,8 @@ protected:
         std::optional<std::size_t> start;
         while (std::chrono::steady_clock::now() - dropped < 10s) {
             if (!start)
-                start = firstSound(audio.read(cdRate, 2).channel(0));
-            if (start && audio.framesWritten(2) >= *start + static_cast<std::size_t>(seconds * cdRate))
+                start = firstSound(audio.read().channel(0));
+            if (start && audio.framesRecorded() >= *start + static_cast<std::size_t>(seconds * cdRate))
                 return start;
             std::this_thread::sleep_for(1ms);
         }
@@ -72,8 +72,8 @@ protected:
     bool newestBufferSilent() const
     {
         const std::size_t tail = bufferFrames / 4;
-        const std::size_t written = audio.framesWritten(2);
-        const auto pcm = audio.read(cdRate, 2, written > tail ? written - tail : 0).channel(0);
+        const std::size_t written = audio.framesRecorded();
+        const auto pcm = audio.read(written > tail ? written - tail : 0).channel(0);
         return !firstSound(pcm).has_value();
     }
 
@@ -104,13 +104,13 @@ protected:
     double newestTone() const
     {
         const std::size_t span = cdRate / 4;
-        const std::size_t written = audio.framesWritten(2);
-        const auto pcm = audio.read(cdRate, 2, written > span ? written - span : 0).channel(0);
+        const std::size_t written = audio.framesRecorded();
+        const auto pcm = audio.read(written > span ? written - span : 0).channel(0);
         return toneFrequency(pcm, cdRate, 0, pcm.size());
     }
 
     const VirtualDisplay display;
-    const DiskAudio audio;
+    const TestSink audio;
     const TempDir dir;
     const std::string log;
     std::unique_ptr<ChildProcess> merlow;

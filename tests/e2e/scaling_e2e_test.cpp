@@ -107,7 +107,7 @@ TEST_P(ScaledWindow, DrawsEveryControlWhereTheTablePutsIt)
 {
     const int scale = GetParam();
     const VirtualDisplay display;
-    const DiskAudio audio;
+    const TestSink audio;
     const std::string log = artifact("scaled-merlow-stderr.txt");
     PlayerLaunch launch;
     launch.environment = {{"QT_SCALE_FACTOR", std::to_string(scale)}};

@@ -23,7 +23,7 @@ int darkPixels(const X11Connection::Image& image, int left, int top, int width, 
 TEST(WindowOnADesktop, ShowsItsCaptionAndLayoutAndClosesPromptly)
 {
     const VirtualDisplay display;
-    const DiskAudio audio;
+    const TestSink audio;
     const std::string log = artifact("merlow-stderr.txt");
     const auto merlow = startPlayer(display, audio, log);
 
@@ -60,7 +60,7 @@ TEST(WindowOnADesktop, ShowsItsCaptionAndLayoutAndClosesPromptly)
 TEST(WindowWithoutReadableKeys, SaysOnceWhyTheChordsAreOffAndRunsOn)
 {
     const VirtualDisplay display;
-    const DiskAudio audio;
+    const TestSink audio;
     ChildProcess::Options options;
     options.environment = audio.environment();
     options.environment.insert(options.environment.end(), {{"DISPLAY", display.name()},

@@ -1,3 +1,7 @@
+#include <cmath>
+#include <limits>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "engine/playbackclock.h"
@@ -6,56 +10,58 @@ namespace {
 constexpr std::int64_t ms = 1'000'000;
 }
 
-// A rate of 1000 makes one frame one millisecond.
-TEST(PlaybackClock, FollowsRealTimeWithinTheNewestBufferAndNoFurther)
+TEST(PlaybackClock, FollowsRealTimeWhileRunningUpToWhatTheOutputWasGiven)
 {
     PlaybackClock clock;
-    clock.configure(1000, 0);
-    EXPECT_EQ(clock.heardFileFrame(0), 0);
+    EXPECT_EQ(clock.heardSeconds(0), 0.0);
 
-    clock.recordBuffer(0, 100, 100, 10 * ms);
-    EXPECT_EQ(clock.heardFileFrame(10 * ms), 0);
-    EXPECT_EQ(clock.heardFileFrame(60 * ms), 50);
-    // A late callback does not let the position run past what was handed over.
-    EXPECT_EQ(clock.heardFileFrame(500 * ms), 100);
-    // A reader whose clock is behind the callback's sees the buffer's start.
-    EXPECT_EQ(clock.heardFileFrame(5 * ms), 0);
+    clock.publish(1.0, 10 * ms, true, 1.5);
+    EXPECT_DOUBLE_EQ(clock.heardSeconds(10 * ms), 1.0);
+    EXPECT_DOUBLE_EQ(clock.heardSeconds(260 * ms), 1.25);
+    // Past what the output holds it does not run on.
+    EXPECT_DOUBLE_EQ(clock.heardSeconds(5000 * ms), 1.5);
+    // A reader whose clock is behind the engine's sees the published value.
+    EXPECT_DOUBLE_EQ(clock.heardSeconds(5 * ms), 1.0);
+
+    // Halted: the position holds.
+    clock.publish(2.0, 300 * ms, false, 4.0);
+    EXPECT_DOUBLE_EQ(clock.heardSeconds(900 * ms), 2.0);
 }
 
-TEST(PlaybackClock, LatencyDelaysWhatIsHeardAcrossBuffers)
+TEST(PlaybackClock, StaysFiniteAndBoundedForAnyElapsedTime)
 {
     PlaybackClock clock;
-    clock.configure(1000, 100);
-    clock.recordBuffer(0, 100, 100, 0);
-    EXPECT_EQ(clock.heardFileFrame(50 * ms), 0); // still in the device's queue
-    clock.recordBuffer(100, 100, 100, 100 * ms);
-    EXPECT_EQ(clock.heardFileFrame(100 * ms), 0);
-    EXPECT_EQ(clock.heardFileFrame(130 * ms), 30);
+    const std::int64_t days = 24 * 3600 * 1000 * ms;
+    clock.publish(3.0, 0, true, 240.0);
+    for (const std::int64_t later : {3 * days, 200 * days, std::numeric_limits<std::int64_t>::max()}) {
+        const double heard = clock.heardSeconds(later);
+        EXPECT_TRUE(std::isfinite(heard));
+        EXPECT_DOUBLE_EQ(heard, 240.0);
+    }
+    clock.publish(3.0, std::numeric_limits<std::int64_t>::max(), true, 240.0);
+    EXPECT_DOUBLE_EQ(clock.heardSeconds(std::numeric_limits<std::int64_t>::min()), 3.0);
 }
 
-TEST(PlaybackClock, SilenceHoldsThePositionAtTheEndOfTheContent)
+// Readers on another thread never see a mix of two publications: a held 10 s
+// and a running 100 s read 10 and 150 fifty seconds on; a mix would read 60
+// or 100.
+TEST(PlaybackClock, ReadersSeeWholePublications)
 {
     PlaybackClock clock;
-    clock.configure(1000, 0);
-    clock.recordBuffer(0, 100, 100, 0);
-    clock.recordBuffer(100, 100, 40, 100 * ms); // 40 frames, then silence
-    EXPECT_EQ(clock.heardFileFrame(120 * ms), 120);
-    EXPECT_EQ(clock.heardFileFrame(190 * ms), 140);
-    clock.recordBuffer(140, 100, 0, 200 * ms); // paused
-    EXPECT_EQ(clock.heardFileFrame(250 * ms), 140);
-}
-
-TEST(PlaybackClock, RestartIgnoresEarlierBuffers)
-{
-    PlaybackClock clock;
-    clock.configure(1000, 100);
-    for (int i = 0; i < 20; ++i)
-        clock.recordBuffer(std::int64_t{i} * 100, 100, 100, std::int64_t{i} * 100 * ms);
-    clock.restartAt(0);
-    EXPECT_EQ(clock.heardFileFrame(1950 * ms), 0);
-    clock.recordBuffer(0, 100, 100, 2000 * ms);
-    // The new buffer is not heard yet: the rewound position holds.
-    EXPECT_EQ(clock.heardFileFrame(2050 * ms), 0);
-    clock.recordBuffer(100, 100, 100, 2100 * ms);
-    EXPECT_EQ(clock.heardFileFrame(2120 * ms), 20);
+    const std::int64_t later = 50'000 * ms;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 200'000; ++i) {
+            if (i % 2 == 0)
+                clock.publish(10.0, 0, false, 10.0);
+            else
+                clock.publish(100.0, 0, true, 200.0);
+        }
+        done = true;
+    });
+    while (!done) {
+        const double heard = clock.heardSeconds(later);
+        ASSERT_TRUE(heard == 0.0 || heard == 10.0 || heard == 150.0) << heard;
+    }
+    writer.join();
 }

@@ -5,7 +5,7 @@
 
 #include "engine/mediaplayer.h"
 #include "filecheck/checkmp3header.h"
-#include "harness/diskaudio.h"
+#include "harness/testsink.h"
 #include "harness/nonregularfiles.h"
 #include "harness/tempdir.h"
 #include "support/testdata.h"
@@ -108,7 +108,7 @@ TEST_F(HeaderCheck, FailsWithTheReasonOnWhatItCannotRead)
 
 TEST(HeaderCheckWhilePlaying, ReadsTheFileTheEngineHasOpen)
 {
-    const DiskAudio audio;
+    const TestSink audio;
     audio.useInThisProcess();
     MediaPlayer player;
     player.setFileName(testFile("cbr44_stereo.mp3"));

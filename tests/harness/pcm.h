@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-// Raw signed 16-bit PCM as SDL's disk driver writes it, and the measures the
+// Raw signed 16-bit PCM as a recording of the sink holds it, and the measures the
 // tests take of it. Positions and lengths are in frames.
 struct PcmRecording {
     int rate = 0;

@@ -14,7 +14,7 @@ std::string runtimeDir()
 
 } // namespace
 
-std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const DiskAudio& audio,
+std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const TestSink& audio,
                                           const std::string& stderrPath, const PlayerLaunch& launch)
 {
     ChildProcess::Options options;

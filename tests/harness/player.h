@@ -5,11 +5,11 @@
 #include <utility>
 #include <vector>
 
-#include "harness/diskaudio.h"
+#include "harness/testsink.h"
 #include "harness/process.h"
 #include "harness/virtualdisplay.h"
 
-// The real program on a virtual display, playing into SDL's disk driver.
+// The real program on a virtual display, playing into the test's sound sink.
 inline const std::string playerCaption = "Merlow 0.01(d)  [Alpha Version]";
 
 // How the player is started: which binary (the one built, or one installed
@@ -21,7 +21,7 @@ struct PlayerLaunch {
     std::vector<std::pair<std::string, std::string>> environment;
 };
 
-std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const DiskAudio& audio,
+std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const TestSink& audio,
                                           const std::string& stderrPath, const PlayerLaunch& launch = {});
 
 // A file in the folder the tests leave their screenshots and logs in.

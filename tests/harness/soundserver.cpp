@@ -47,7 +47,7 @@ void SoundServer::kill()
 
 std::vector<std::pair<std::string, std::string>> SoundServer::clientEnvironment() const
 {
-    return {{"SDL_AUDIODRIVER", "pulseaudio"}, {"PULSE_SERVER", "unix:" + socket_}};
+    return {{"PULSE_SERVER", "unix:" + socket_}};
 }
 
 void SoundServer::useInThisProcess() const

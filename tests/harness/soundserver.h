@@ -17,7 +17,7 @@ public:
     SoundServer(const SoundServer&) = delete;
     SoundServer& operator=(const SoundServer&) = delete;
 
-    // What a client needs to play through it with SDL.
+    // What a client needs to play through it.
     std::vector<std::pair<std::string, std::string>> clientEnvironment() const;
     void useInThisProcess() const;
 

@@ -188,7 +188,7 @@ TEST_F(InstalledPackage, PassesAppStreamsChecksOfTheInstalledTree)
 TEST_F(InstalledPackage, RunsAndShowsItsWindowAsTheEntrysClassWithTheIcon)
 {
     const VirtualDisplay display;
-    const DiskAudio audio;
+    const TestSink audio;
     const std::string log = artifact("installed-merlow-stderr.txt");
     PlayerLaunch launch;
     launch.binary = installed("bin/merlow");

@@ -9,7 +9,7 @@
 
 #include "engine/enginestates.h"
 #include "engine/mediaengine.h"
-#include "harness/diskaudio.h"
+#include "harness/testsink.h"
 #include "harness/nonregularfiles.h"
 #include "platform/nativepath.h"
 #include "support/drops.h"
@@ -161,7 +161,7 @@ protected:
         }
     }
 
-    DiskAudio audio;
+    TestSink audio;
     TempDir dir;
     std::unique_ptr<Form1> window;
     std::vector<QString> messages;

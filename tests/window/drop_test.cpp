@@ -11,7 +11,7 @@
 
 #include "engine/enginestates.h"
 #include "engine/mediaengine.h"
-#include "harness/diskaudio.h"
+#include "harness/testsink.h"
 #include "harness/nonregularfiles.h"
 #include "support/drops.h"
 #include "support/testdata.h"
@@ -54,11 +54,11 @@ protected:
     }
     double heardFrequency() const
     {
-        const auto pcm = audio.read(cdRate, 2).channel(0);
+        const auto pcm = audio.read().channel(0);
         return pcm.size() < cdRate / 5 ? 0.0 : toneFrequency(pcm, cdRate, pcm.size() - cdRate / 5, cdRate / 5);
     }
 
-    DiskAudio audio;
+    TestSink audio;
     std::unique_ptr<Form1> window;
     std::vector<QString> messages;
 };

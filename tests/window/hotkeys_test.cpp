@@ -5,7 +5,7 @@
 
 #include "engine/mediaplayer.h"
 #include "fakeengine.h"
-#include "harness/diskaudio.h"
+#include "harness/testsink.h"
 #include "platform/keystate.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -122,7 +122,7 @@ TEST_F(ChordTest, TheKeyWordsAreCombinedBitByBit)
 
 TEST(ChordWithTheRealEngine, AHeldChordTogglesPauseAndPlayAtEveryTick)
 {
-    const DiskAudio audio;
+    const TestSink audio;
     audio.useInThisProcess();
     auto* keys = new FakeKeys;
     Form1 window(nullptr, std::unique_ptr<KeyStateSource>(keys));

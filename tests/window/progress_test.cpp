@@ -6,7 +6,7 @@
 
 #include "engine/mediaplayer.h"
 #include "fakeengine.h"
-#include "harness/diskaudio.h"
+#include "harness/testsink.h"
 #include "support/testdata.h"
 #include "support/wait.h"
 #include "window/form1.h"
@@ -24,7 +24,7 @@ protected:
     ProgressBar* bar() const { return window.findChild<ProgressBar*>(QStringLiteral("ProgressBar1")); }
     void tick() const { QMetaObject::invokeMethod(timer1(), "timeout"); }
 
-    DiskAudio audio;
+    TestSink audio;
     Engine* engine;
     Form1 window;
 };

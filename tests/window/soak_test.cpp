@@ -4,7 +4,7 @@
 
 #include "engine/enginestates.h"
 #include "engine/mediaengine.h"
-#include "harness/diskaudio.h"
+#include "harness/testsink.h"
 #include "support/drops.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -24,7 +24,7 @@ std::size_t entriesIn(const char* folder)
 // the sanitizers this is also the leak and error check.
 TEST(Soak, AThousandCyclesOfDropPlayPauseStopAndReplaceLeaveNothingBehind)
 {
-    const DiskAudio audio;
+    const TestSink audio;
     audio.useInThisProcess();
     Form1 window;
     std::vector<QString> messages;

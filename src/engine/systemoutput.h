@@ -1,0 +1,30 @@
+#pragma once
+
+#include "engine/alsaoutput.h"
+#include "engine/pulseoutput.h"
+
+// The desktop's sound server where one answers, ALSA where none does. The
+// choice is made again whenever no output is open, so a server that comes
+// back is used again.
+class SystemOutput : public AudioOutput {
+public:
+    SystemOutput();
+
+    bool prepare(int rate, int channels, std::string& error) override;
+    bool isOpen() const override { return current_ != nullptr && current_->isOpen(); }
+    void close() override;
+    bool lost() const override { return current_ != nullptr && current_->lost(); }
+
+    std::size_t writable() override { return current_ != nullptr ? current_->writable() : 0; }
+    void write(const std::int16_t* samples, std::size_t frames) override;
+    void endOfData() override;
+    void start() override;
+    std::int64_t halt() override { return current_ != nullptr ? current_->halt() : 0; }
+    std::int64_t heardFrames() override { return current_ != nullptr ? current_->heardFrames() : 0; }
+    std::chrono::milliseconds refillPeriod() const override;
+
+private:
+    PulseOutput server_;
+    AlsaOutput device_;
+    AudioOutput* current_ = nullptr;
+};

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "engine/audiooutput.h"
+
+// An output that plays nothing: it takes half a second ahead, "plays" in real
+// time once started, and logs what it was given, in what format, for the test
+// to read from its own thread.
+class FakeOutput : public AudioOutput {
+public:
+    struct Write {
+        int rate;
+        int channels;
+        std::size_t frames;
+    };
+
+    struct Log {
+        std::mutex mutex;
+        std::vector<Write> writes;
+
+        std::vector<Write> copy()
+        {
+            const std::lock_guard lock(mutex);
+            return writes;
+        }
+    };
+
+    explicit FakeOutput(std::shared_ptr<Log> log) : log_(std::move(log)) {}
+
+    bool prepare(int rate, int channels, std::string& /*error*/) override
+    {
+        rate_ = rate;
+        channels_ = channels;
+        open_ = true;
+        newSegment(0);
+        return true;
+    }
+    bool isOpen() const override { return open_; }
+    void close() override { open_ = false; }
+    bool lost() const override { return false; }
+
+    std::size_t writable() override
+    {
+        const std::int64_t queued = written_ - heardFrames();
+        return static_cast<std::size_t>(std::max<std::int64_t>(0, rate_ / 2 - queued));
+    }
+    void write(const std::int16_t* /*samples*/, std::size_t frames) override
+    {
+        if (halted_)
+            newSegment(0);
+        written_ += static_cast<std::int64_t>(frames);
+        const std::lock_guard lock(log_->mutex);
+        log_->writes.push_back({rate_, channels_, frames});
+    }
+    void endOfData() override {}
+    void start() override
+    {
+        if (halted_)
+            newSegment(0);
+        startedAt_ = std::chrono::steady_clock::now();
+        started_ = true;
+    }
+    std::int64_t halt() override
+    {
+        const std::int64_t heard = heardFrames();
+        started_ = false;
+        halted_ = true;
+        heardBefore_ = heard;
+        return heard;
+    }
+    std::int64_t heardFrames() override
+    {
+        if (!started_)
+            return heardBefore_;
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
+        return std::min(written_, static_cast<std::int64_t>(elapsed * rate_));
+    }
+    std::chrono::milliseconds refillPeriod() const override { return std::chrono::milliseconds(50); }
+
+private:
+    void newSegment(std::int64_t heard)
+    {
+        written_ = 0;
+        heardBefore_ = heard;
+        started_ = false;
+        halted_ = false;
+    }
+
+    std::shared_ptr<Log> log_;
+    int rate_ = 0;
+    int channels_ = 0;
+    bool open_ = false;
+    bool started_ = false;
+    bool halted_ = false;
+    std::int64_t written_ = 0;
+    std::int64_t heardBefore_ = 0;
+    std::chrono::steady_clock::time_point startedAt_;
+};

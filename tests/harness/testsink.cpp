@@ -1,0 +1,26 @@
+#include "harness/testsink.h"
+
+#include <cstdlib>
+
+SoundServer& TestSink::server()
+{
+    static SoundServer shared;
+    return shared;
+}
+
+TestSink::TestSink() : recording_(server(), dir_.file("sink.raw")) {}
+
+void TestSink::useInThisProcess() const
+{
+    server().useInThisProcess();
+}
+
+std::vector<std::pair<std::string, std::string>> TestSink::environment() const
+{
+    return server().clientEnvironment();
+}
+
+PcmRecording TestSink::read(std::size_t fromFrame) const
+{
+    return readPcm(recording_.path(), rate, channels, fromFrame);
+}

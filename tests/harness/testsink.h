@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "harness/pcm.h"
+#include "harness/soundserver.h"
+#include "harness/tempdir.h"
+
+// What a player plays, recorded from the null sink of a PulseAudio server
+// that this test process starts on first use and stops, by its PID, at exit.
+// Each sink records from its creation on, as 16-bit stereo at 44.1 kHz.
+class TestSink {
+public:
+    static constexpr int rate = 44100;
+    static constexpr int channels = 2;
+
+    TestSink();
+
+    // Points the sound server's clients in this process at the test server.
+    void useInThisProcess() const;
+    // The same settings for a child process's environment.
+    std::vector<std::pair<std::string, std::string>> environment() const;
+
+    std::size_t framesRecorded() const { return recording_.framesRecorded(); }
+    PcmRecording read(std::size_t fromFrame = 0) const;
+
+    static SoundServer& server();
+
+private:
+    TempDir dir_;
+    SoundServer::Recording recording_;
+};
