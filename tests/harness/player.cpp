@@ -17,8 +17,15 @@ std::string runtimeDir()
 std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const TestSink& audio,
                                           const std::string& stderrPath, const PlayerLaunch& launch)
 {
+    return startPlayer(display, audio.environment(), stderrPath, launch);
+}
+
+std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display,
+                                          const std::vector<std::pair<std::string, std::string>>& soundEnvironment,
+                                          const std::string& stderrPath, const PlayerLaunch& launch)
+{
     ChildProcess::Options options;
-    options.environment = audio.environment();
+    options.environment = soundEnvironment;
     options.environment.emplace_back("DISPLAY", display.name());
     options.unset = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"};
     // As on a desktop session, the runtime folder exists.

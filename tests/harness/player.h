@@ -23,6 +23,10 @@ struct PlayerLaunch {
 
 std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const TestSink& audio,
                                           const std::string& stderrPath, const PlayerLaunch& launch = {});
+// The same with the sound server's client settings given.
+std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display,
+                                          const std::vector<std::pair<std::string, std::string>>& soundEnvironment,
+                                          const std::string& stderrPath, const PlayerLaunch& launch = {});
 
 // A file in the folder the tests leave their screenshots and logs in.
 std::string artifact(const std::string& name);

@@ -56,13 +56,14 @@ void SoundServer::useInThisProcess() const
         setenv(name.c_str(), value.c_str(), 1);
 }
 
-SoundServer::Recording::Recording(const SoundServer& server, std::string path, int latencyMs)
+SoundServer::Recording::Recording(const std::vector<std::pair<std::string, std::string>>& clientEnvironment,
+                                  std::string path, int latencyMs)
     : path_(std::move(path))
 {
     ChildProcess::Options options;
     options.arguments = {"-d", "null.monitor", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
                          "--latency-msec=" + std::to_string(latencyMs)};
-    options.environment = server.clientEnvironment();
+    options.environment = clientEnvironment;
     options.stdoutPath = path_;
     parec_ = std::make_unique<ChildProcess>("/usr/bin/parec", options);
     // Recording once the first data arrives.

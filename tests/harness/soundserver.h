@@ -32,7 +32,13 @@ public:
     public:
         // A latency of 10 ms sees sound soon after it plays; a longer one
         // costs the server fewer wakeups.
-        Recording(const SoundServer& server, std::string path, int latencyMs = 10);
+        Recording(const SoundServer& server, std::string path, int latencyMs = 10)
+            : Recording(server.clientEnvironment(), std::move(path), latencyMs)
+        {
+        }
+        // The same from any server with a sink named "null".
+        Recording(const std::vector<std::pair<std::string, std::string>>& clientEnvironment, std::string path,
+                  int latencyMs = 10);
         const std::string& path() const { return path_; }
         std::size_t framesRecorded() const;
 

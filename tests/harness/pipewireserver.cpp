@@ -1,0 +1,109 @@
+#include "harness/pipewireserver.h"
+
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+bool waitFor(const std::string& path, ChildProcess& owner)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!std::filesystem::exists(path)) {
+        if (std::chrono::steady_clock::now() > deadline || !owner.running())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+} // namespace
+
+PipeWireServer::PipeWireServer() : runtime_(dir_.file("run"))
+{
+    std::filesystem::create_directories(runtime_);
+    std::filesystem::permissions(runtime_, std::filesystem::perms::owner_all);
+    bus_ = daemon("/usr/bin/dbus-daemon",
+                  {"--session", "--nofork", "--nopidfile", "--address=unix:path=" + dir_.file("bus")}, "dbus.log");
+    if (!waitFor(dir_.file("bus"), *bus_))
+        throw std::runtime_error("dbus-daemon did not start: " + readFile(dir_.file("dbus.log")));
+    start();
+}
+
+PipeWireServer::~PipeWireServer()
+{
+    stopAll();
+    if (bus_)
+        bus_->stop();
+}
+
+std::vector<std::pair<std::string, std::string>> PipeWireServer::environment() const
+{
+    return {{"XDG_RUNTIME_DIR", runtime_},
+            {"HOME", dir_.path()},
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir_.file("bus")}};
+}
+
+std::unique_ptr<ChildProcess> PipeWireServer::daemon(const std::string& path, const std::vector<std::string>& arguments,
+                                                     const std::string& log) const
+{
+    ChildProcess::Options options;
+    options.arguments = arguments;
+    options.environment = environment();
+    options.unset = {"PULSE_SERVER", "DISPLAY", "WAYLAND_DISPLAY"};
+    options.stderrPath = dir_.file(log);
+    options.stdoutPath = dir_.file(log + ".out");
+    return std::make_unique<ChildProcess>(path, options);
+}
+
+std::vector<std::pair<std::string, std::string>> PipeWireServer::clientEnvironment() const
+{
+    return {{"PULSE_SERVER", "unix:" + runtime_ + "/pulse/native"}};
+}
+
+void PipeWireServer::start()
+{
+    std::filesystem::remove(runtime_ + "/pulse/native");
+    server_ = daemon("/usr/bin/pipewire", {}, "pipewire.log");
+    if (!waitFor(runtime_ + "/pipewire-0", *server_))
+        throw std::runtime_error("pipewire did not start: " + readFile(dir_.file("pipewire.log")));
+    sessionManager_ = daemon("/usr/bin/wireplumber", {}, "wireplumber.log");
+    pulseService_ = daemon("/usr/bin/pipewire-pulse", {}, "pipewire-pulse.log");
+    if (!waitFor(runtime_ + "/pulse/native", *pulseService_))
+        throw std::runtime_error("pipewire-pulse did not start: " + readFile(dir_.file("pipewire-pulse.log")));
+
+    // The sink, once the session manager lets it be made.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        ChildProcess::Options options;
+        options.arguments = {"load-module", "module-null-sink", "sink_name=null"};
+        options.environment = clientEnvironment();
+        ChildProcess pactl("/usr/bin/pactl", options);
+        if (pactl.waitForExit(std::chrono::seconds(5)) == 0)
+            return;
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error("no null sink on pipewire-pulse");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+void PipeWireServer::stopAll()
+{
+    for (auto* process : {&pulseService_, &sessionManager_, &server_}) {
+        if (*process)
+            (*process)->stop();
+        process->reset();
+    }
+}
+
+void PipeWireServer::killServer()
+{
+    server_->stop(std::chrono::milliseconds(0));
+}
+
+void PipeWireServer::restart()
+{
+    stopAll();
+    start();
+}
