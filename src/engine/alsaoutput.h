@@ -5,12 +5,12 @@
 
 #include "engine/audiooutput.h"
 
-struct _snd_pcm;
+struct _snd_pcm; // NOLINT(bugprone-reserved-identifier): ALSA's own name
 
 // ALSA's default device, where no sound server answers. Opened without
 // blocking and started only when asked; halting drops what is queued at once.
 // The engine's thread makes every call.
-class AlsaOutput : public AudioOutput {
+class AlsaOutput final : public AudioOutput {
 public:
     AlsaOutput() = default;
     ~AlsaOutput() override;

@@ -2,7 +2,7 @@
 
 namespace {
 
-void ramp(std::int16_t* samples, int frames, int channels, bool up)
+void ramp(std::int16_t* samples, int frames, int channels, bool up) // NOLINT(readability-non-const-parameter)
 {
     for (int i = 0; i < frames; ++i) {
         const int step = up ? i + 1 : frames - i;

@@ -5,6 +5,7 @@
 
 #include <pulse/context.h>
 #include <pulse/error.h>
+#include <pulse/introspect.h>
 #include <pulse/rtclock.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
@@ -32,6 +33,11 @@ constexpr std::chrono::milliseconds historyLength{2 * queueAhead};
 int framesIn(std::chrono::milliseconds span, int rate)
 {
     return static_cast<int>(span.count() * rate / 1000);
+}
+
+std::size_t samplesIn(std::chrono::milliseconds span, int rate, int channels)
+{
+    return static_cast<std::size_t>(framesIn(span, rate)) * static_cast<std::size_t>(channels);
 }
 
 } // namespace
@@ -96,7 +102,7 @@ bool PulseOutput::openStream(int rate, int channels, std::string& error)
     rate_ = rate;
     channels_ = channels;
     const auto bytes = [&](std::chrono::milliseconds span) {
-        return static_cast<std::uint32_t>(framesIn(span, rate) * channels * sizeof(std::int16_t));
+        return static_cast<std::uint32_t>(samplesIn(span, rate, channels) * sizeof(std::int16_t));
     };
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
@@ -127,9 +133,9 @@ bool PulseOutput::openStream(int rate, int channels, std::string& error)
         pa_threaded_mainloop_wait(mainloop_);
     }
     corked_ = true;
-    history_.assign(static_cast<std::size_t>(framesIn(historyLength, rate) * channels), 0);
-    fade_.assign(static_cast<std::size_t>(framesIn(fadeLength + fadeSilence, rate) * channels), 0);
-    silence_.assign(static_cast<std::size_t>(framesIn(mixedAheadLimit + mixedAheadMargin, rate) * channels), 0);
+    history_.assign(samplesIn(historyLength, rate, channels), 0);
+    fade_.assign(samplesIn(fadeLength + fadeSilence, rate, channels), 0);
+    silence_.assign(samplesIn(mixedAheadLimit + mixedAheadMargin, rate, channels), 0);
     return true;
 }
 
@@ -218,7 +224,9 @@ void PulseOutput::beginSegment()
         origin = timing->write_index_corrupt ? timing->read_index : timing->write_index;
     // Started, the stream is mixed in at once by rewinding the sink over what
     // it had mixed ahead; silence covers that, so the fade-in is heard.
-    const int preroll = mixedAheadFrames();
+    await(pa_context_get_sink_info_by_index(context_, pa_stream_get_device_index(stream_), &PulseOutput::onSinkInfo,
+                                            this));
+    const int preroll = mixedAhead_;
     pa_stream_write(stream_, silence_.data(), static_cast<std::size_t>(preroll * frameBytes), nullptr, 0,
                     PA_SEEK_RELATIVE);
     segmentOrigin_ = origin / frameBytes + preroll;
@@ -294,7 +302,7 @@ std::int64_t PulseOutput::halt()
     if (stream_ == nullptr || !segmentBegun_)
         return haltedAt_.value_or(0);
     const std::int64_t heard = heardLocked();
-    const std::int64_t from = std::min(heard + mixedAheadFrames(), written_);
+    const std::int64_t from = std::min<std::int64_t>(heard + mixedAhead_, written_);
     const std::int64_t kept = static_cast<std::int64_t>(history_.size()) / channels_;
     std::int64_t fading = std::min<std::int64_t>(framesIn(fadeLength, rate_), written_ - from);
     if (!started_ || lost_.load() || from < written_ - kept)
@@ -330,14 +338,6 @@ std::int64_t PulseOutput::halt()
     dataEnded_ = false;
     haltedAt_ = from;
     return from;
-}
-
-int PulseOutput::mixedAheadFrames() const
-{
-    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
-    const auto ahead = std::chrono::microseconds(timing != nullptr ? timing->sink_usec : 0);
-    const auto limited = std::min<std::chrono::microseconds>(ahead, mixedAheadLimit) + mixedAheadMargin;
-    return static_cast<int>(limited.count() * rate_ / 1'000'000);
 }
 
 std::int64_t PulseOutput::heardLocked()
@@ -427,6 +427,19 @@ void PulseOutput::onUnderflow(pa_stream* /*stream*/, void* self)
     auto* output = static_cast<PulseOutput*>(self);
     output->ranDry_ = true;
     output->wakeEngine();
+}
+
+void PulseOutput::onSinkInfo(pa_context* /*context*/, const pa_sink_info* info, int last, void* self)
+{
+    auto* output = static_cast<PulseOutput*>(self);
+    // A sink mixes up to its configured latency ahead of what is heard.
+    if (last == 0 && info != nullptr) {
+        const auto ahead = std::min<std::chrono::microseconds>(std::chrono::microseconds(info->configured_latency),
+                                                               mixedAheadLimit)
+                           + mixedAheadMargin;
+        output->mixedAhead_ = static_cast<int>(ahead.count() * output->rate_ / 1'000'000);
+    }
+    pa_threaded_mainloop_signal(output->mainloop_, 0);
 }
 
 void PulseOutput::onOperationDone(pa_stream* /*stream*/, int /*success*/, void* self)

@@ -14,6 +14,7 @@ struct pa_stream;
 struct pa_time_event;
 struct pa_operation;
 struct pa_mainloop_api;
+struct pa_sink_info;
 struct timeval;
 
 // A stream on the sound server (PulseAudio, or PipeWire through its
@@ -28,7 +29,7 @@ struct timeval;
 // Threads: the engine's thread makes every call and takes the main loop's
 // lock for each; the main loop's thread runs the callbacks, which only
 // signal, wake the engine or cork.
-class PulseOutput : public AudioOutput {
+class PulseOutput final : public AudioOutput {
 public:
     PulseOutput();
     ~PulseOutput() override;
@@ -63,14 +64,13 @@ private:
     // connection is gone.
     void await(pa_operation* operation);
     std::int64_t heardLocked();
-    // How far ahead of what is heard the sink has mixed, as far as it matters.
-    int mixedAheadFrames() const;
 
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onWriteRequest(pa_stream* stream, std::size_t bytes, void* self);
     static void onUnderflow(pa_stream* stream, void* self);
     static void onOperationDone(pa_stream* stream, int success, void* self);
+    static void onSinkInfo(pa_context* context, const pa_sink_info* info, int last, void* self);
     static void onCorkTime(pa_mainloop_api* api, pa_time_event* event, const timeval* when, void* self);
 
     pa_threaded_mainloop* mainloop_ = nullptr;
@@ -91,6 +91,10 @@ private:
     bool ranDry_ = false;
     // The server's byte index, in frames, where this segment's frame 0 is.
     std::int64_t segmentOrigin_ = 0;
+    // How far ahead of what is heard the sink may have mixed, and what has
+    // been mixed may have gone on (to a monitor, say): fades and starts are
+    // placed after it. Frames, as of the segment's start.
+    int mixedAhead_ = 0;
     std::int64_t written_ = 0;
     // Where the last halt faded out; heard until the next segment begins.
     std::optional<std::int64_t> haltedAt_;

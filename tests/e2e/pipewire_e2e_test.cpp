@@ -44,7 +44,7 @@ protected:
     void clickStop() { click(196, 16); }
 
     // Whether the newest 20 ms recorded hold sound.
-    bool sounding(const SoundServer::Recording& recording) const
+    static bool sounding(const SoundServer::Recording& recording)
     {
         const std::size_t tail = cdRate / 50;
         const std::size_t recorded = recording.framesRecorded();
@@ -53,7 +53,7 @@ protected:
     }
 
     // How long until the sink turns silent (or sounding); nothing within 2 s.
-    std::optional<std::chrono::milliseconds> timeUntil(bool sound, const SoundServer::Recording& recording) const
+    static std::optional<std::chrono::milliseconds> timeUntil(bool sound, const SoundServer::Recording& recording)
     {
         const auto from = std::chrono::steady_clock::now();
         while (std::chrono::steady_clock::now() - from < 2s) {

@@ -81,7 +81,7 @@ protected:
     }
 
     // The first silence of at least `gapFrames` after the sound began.
-    std::optional<Stretch> silenceAfterSound(const std::vector<std::int16_t>& pcm, std::size_t from) const
+    static std::optional<Stretch> silenceAfterSound(const std::vector<std::int16_t>& pcm, std::size_t from)
     {
         const auto lead = firstSound(pcm);
         for (const Stretch& s : silentStretches(pcm, gapFrames)) {
@@ -146,6 +146,7 @@ TEST_F(EngineTest, PositionIsThatOfTheAudioHeardOnTheSink)
     for (const Sample& s : samples)
         firstFrameAt = std::min(firstFrameAt, s.at - static_cast<double>(s.recorded) / cdRate);
     std::vector<double> errors;
+    errors.reserve(samples.size());
     for (const Sample& s : samples)
         errors.push_back(std::abs(s.position - (s.at - firstFrameAt - static_cast<double>(*lead) / cdRate)));
     std::sort(errors.begin(), errors.end());

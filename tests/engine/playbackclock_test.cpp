@@ -31,7 +31,7 @@ TEST(PlaybackClock, FollowsRealTimeWhileRunningUpToWhatTheOutputWasGiven)
 TEST(PlaybackClock, StaysFiniteAndBoundedForAnyElapsedTime)
 {
     PlaybackClock clock;
-    const std::int64_t days = 24 * 3600 * 1000 * ms;
+    const std::int64_t days = std::int64_t{24} * 3600 * 1000 * ms;
     clock.publish(3.0, 0, true, 240.0);
     for (const std::int64_t later : {3 * days, 200 * days, std::numeric_limits<std::int64_t>::max()}) {
         const double heard = clock.heardSeconds(later);

@@ -10,12 +10,12 @@ SoundServer& TestSink::server()
 
 TestSink::TestSink() : recording_(server(), dir_.file("sink.raw")) {}
 
-void TestSink::useInThisProcess() const
+void TestSink::useInThisProcess()
 {
     server().useInThisProcess();
 }
 
-std::vector<std::pair<std::string, std::string>> TestSink::environment() const
+std::vector<std::pair<std::string, std::string>> TestSink::environment()
 {
     return server().clientEnvironment();
 }

@@ -20,9 +20,9 @@ public:
     TestSink();
 
     // Points the sound server's clients in this process at the test server.
-    void useInThisProcess() const;
+    static void useInThisProcess();
     // The same settings for a child process's environment.
-    std::vector<std::pair<std::string, std::string>> environment() const;
+    static std::vector<std::pair<std::string, std::string>> environment();
 
     std::size_t framesRecorded() const { return recording_.framesRecorded(); }
     PcmRecording read(std::size_t fromFrame = 0) const;
