@@ -20,6 +20,8 @@ public:
     AudioOutput& operator=(const AudioOutput&) = delete;
     virtual ~AudioOutput() = default;
 
+    // Gets ready for a first prepare() to be quick, where it can.
+    virtual void warmUp() {}
     // Stopped and empty at this format, at the start of a new segment. Keeps
     // the stream when the format matches. Returns false and sets `error`
     // when no output can be had.

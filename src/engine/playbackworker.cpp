@@ -104,6 +104,8 @@ void PlaybackWorker::run()
     // Named, so that tools that list threads show what this one is.
     pthread_setname_np(pthread_self(), "merlow-engine");
     output_->setWake([this] { wake(); });
+    // The first file then plays without waiting for a connection.
+    output_->warmUp();
     std::uint64_t handledOpen = 0;
 
     for (;;) {

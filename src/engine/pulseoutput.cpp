@@ -139,6 +139,13 @@ bool PulseOutput::openStream(int rate, int channels, std::string& error)
     return true;
 }
 
+void PulseOutput::warmUp()
+{
+    std::string error;
+    if (mainloop_ == nullptr && !connect(error))
+        close();
+}
+
 bool PulseOutput::prepare(int rate, int channels, std::string& error)
 {
     if (lost_.load())

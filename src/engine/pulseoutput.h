@@ -34,6 +34,8 @@ public:
     PulseOutput();
     ~PulseOutput() override;
 
+    // Connects to the server, which costs it nothing until a stream plays.
+    void warmUp() override;
     bool prepare(int rate, int channels, std::string& error) override;
     bool isOpen() const override { return stream_ != nullptr; }
     void close() override;

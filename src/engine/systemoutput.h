@@ -10,6 +10,7 @@ class SystemOutput : public AudioOutput {
 public:
     SystemOutput();
 
+    void warmUp() override { server_.warmUp(); }
     bool prepare(int rate, int channels, std::string& error) override;
     bool isOpen() const override { return current_ != nullptr && current_->isOpen(); }
     void close() override;

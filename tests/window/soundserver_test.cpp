@@ -23,7 +23,6 @@ class SoundServerTest : public ::testing::Test {
 protected:
     SoundServerTest()
     {
-        server.useInThisProcess();
         window.setMessagePresenter([this](const QString& text) { messages.push_back(text); });
         window.show();
     }
@@ -54,6 +53,8 @@ protected:
     }
 
     SoundServer server;
+    // Before the window, whose engine connects as it starts.
+    const bool serverInUse = (server.useInThisProcess(), true);
     TempDir dir;
     Form1 window;
     std::vector<QString> messages;
