@@ -110,9 +110,12 @@ void PlaybackWorker::run()
 
     for (;;) {
         std::optional<OpenRequest> request;
+        // Asked before the mutex is taken: the output's callbacks take its
+        // own lock first and then this mutex, to wake this thread.
+        const auto timeout = wakeAfter();
         {
             std::unique_lock lock(mutex_);
-            if (!waitForWork(lock, handledOpen, wakeAfter()))
+            if (!waitForWork(lock, handledOpen, timeout))
                 break;
             if (shared_.opensRequested.load() != handledOpen) {
                 handledOpen = shared_.opensRequested.load();
@@ -197,9 +200,6 @@ void PlaybackWorker::reportOpen(const OpenRequest& request, bool opened, const s
     // A newer file was asked for meanwhile: this outcome no longer counts.
     if (request.generation != shared_.opensRequested.load())
         return;
-    // Seeks asked for while opening are void: the file starts at its top.
-    seeksDone_ = shared_.seekRequested.load();
-    shared_.seekDone.store(seeksDone_);
     const std::uint64_t asked = shared_.commands.load(std::memory_order_acquire);
     if (opened) {
         shared_.playState.store(asked == request.commands ? PlayState::Playing : shared_.commandedPlayState.load());

@@ -309,7 +309,9 @@ std::int64_t PulseOutput::halt()
     if (stream_ == nullptr || !segmentBegun_)
         return haltedAt_.value_or(0);
     const std::int64_t heard = heardLocked();
-    const std::int64_t from = std::min<std::int64_t>(heard + mixedAhead_, written_);
+    // Not started, nothing was heard; started, the fade follows what the sink
+    // may have mixed.
+    const std::int64_t from = started_ ? std::min<std::int64_t>(heard + mixedAhead_, written_) : heard;
     const std::int64_t kept = static_cast<std::int64_t>(history_.size()) / channels_;
     std::int64_t fading = std::min<std::int64_t>(framesIn(fadeLength, rate_), written_ - from);
     if (!started_ || lost_.load() || from < written_ - kept)

@@ -53,7 +53,6 @@ std::string sinkInputs()
 // The real engine playing through the test's sound server, heard on the sink.
 class EngineTest : public ::testing::Test {
 protected:
-    EngineTest() { audio.useInThisProcess(); }
 
     bool open(const char* name)
     {
@@ -92,6 +91,8 @@ protected:
     }
 
     TestSink audio;
+    // Before the player, whose engine connects as it starts.
+    const bool sinkInUse = (TestSink::useInThisProcess(), true);
     MediaPlayer player;
 };
 
