@@ -35,7 +35,7 @@ TEST_F(DesktopDrop, BadFilesDraggedForRealAreReportedWhileTheFilePlaysOn)
         EXPECT_FALSE(x11.isViewable(*box));
         EXPECT_LT(std::chrono::steady_clock::now() - closing, 500ms);
         EXPECT_TRUE(merlow->running());
-        EXPECT_FALSE(newestBufferSilent());
+        EXPECT_FALSE(newestSoundSilent());
     }
 }
 
@@ -54,7 +54,7 @@ TEST_F(DesktopDrop, TextsLinksOddNamesAndManyFilesDraggedForReal)
         EXPECT_EQ(dragResult(), "ignore\n");
         EXPECT_FALSE(x11.findWindow("Merlow", 300ms).has_value());
         EXPECT_TRUE(merlow->running());
-        EXPECT_FALSE(newestBufferSilent());
+        EXPECT_FALSE(newestSoundSilent());
     }
 
     const TempDir files;

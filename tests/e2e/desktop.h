@@ -15,7 +15,6 @@
 using namespace std::chrono_literals;
 
 inline constexpr int cdRate = 44100;
-inline constexpr std::size_t bufferFrames = 4096;
 
 // The player and a stand-in file manager side by side on a virtual display.
 class DesktopDrop : public ::testing::Test {
@@ -67,11 +66,10 @@ protected:
         return std::nullopt;
     }
 
-    // Whether the end of the newest buffer the player wrote is silent (its
-    // start may hold the fade).
-    bool newestBufferSilent() const
+    // Whether the newest 20 ms recorded from the sink are silent.
+    bool newestSoundSilent() const
     {
-        const std::size_t tail = bufferFrames / 4;
+        const std::size_t tail = cdRate / 50;
         const std::size_t written = audio.framesRecorded();
         const auto pcm = audio.read(written > tail ? written - tail : 0).channel(0);
         return !firstSound(pcm).has_value();
@@ -82,7 +80,7 @@ protected:
     std::optional<std::chrono::milliseconds> timeUntilSilent(bool silent, std::chrono::steady_clock::time_point from) const
     {
         while (std::chrono::steady_clock::now() - from < 1s) {
-            if (newestBufferSilent() == silent)
+            if (newestSoundSilent() == silent)
                 return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from);
             std::this_thread::sleep_for(1ms);
         }
