@@ -32,7 +32,7 @@ void allowSigned16(mpg123_handle* handle)
 
 } // namespace
 
-std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& error)
+std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& error, std::stop_token /*cancel*/)
 {
     std::optional<RegularFile> file = RegularFile::open(path, error);
     if (!file)

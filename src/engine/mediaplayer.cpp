@@ -4,19 +4,28 @@
 
 #include "platform/nativepath.h"
 
+#include "engine/decoder.h"
 #include "engine/playbackshared.h"
 #include "engine/playbackworker.h"
 #include "engine/systemoutput.h"
 
-MediaPlayer::MediaPlayer(QObject* parent) : MediaPlayer(std::make_unique<SystemOutput>(), parent) {}
+MediaPlayer::MediaPlayer(QObject* parent)
+    : MediaPlayer(
+          std::make_unique<SystemOutput>(),
+          [](const std::string& path, std::string& error, std::stop_token cancel) -> std::unique_ptr<SampleSource> {
+              return Decoder::open(path, error, std::move(cancel));
+          },
+          parent)
+{
+}
 
-MediaPlayer::MediaPlayer(std::unique_ptr<AudioOutput> output, QObject* parent)
+MediaPlayer::MediaPlayer(std::unique_ptr<AudioOutput> output, SourceOpener openSource, QObject* parent)
     : MediaEngine(parent), shared_(std::make_unique<PlaybackShared>())
 {
     // The worker reports from its own thread; the signals reach receivers on
     // this object's thread through the event loop.
     worker_ = std::make_unique<PlaybackWorker>(
-        *shared_, std::move(output),
+        *shared_, std::move(output), std::move(openSource),
         [this](int oldState, int newState) {
             QMetaObject::invokeMethod(
                 this, [this, oldState, newState] { emit openStateChange(oldState, newState); },

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "engine/mediaengine.h"
+#include "engine/samplesource.h"
 
 class AudioOutput;
 struct PlaybackShared;
@@ -15,8 +16,9 @@ class MediaPlayer : public MediaEngine {
     Q_OBJECT
 public:
     explicit MediaPlayer(QObject* parent = nullptr);
-    // Plays through `output` instead of the system's.
-    MediaPlayer(std::unique_ptr<AudioOutput> output, QObject* parent);
+    // Plays through `output` instead of the system's, what `openSource`
+    // opens instead of what libmpg123 decodes.
+    MediaPlayer(std::unique_ptr<AudioOutput> output, SourceOpener openSource, QObject* parent);
     ~MediaPlayer() override;
 
     void setFileName(const QString& path) override;

@@ -19,10 +19,10 @@ constexpr int fadeInPerSecond = 200;
 
 } // namespace
 
-PlaybackWorker::PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, StateChange stateChange,
-                               Failure failure)
+PlaybackWorker::PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, SourceOpener openSource,
+                               StateChange stateChange, Failure failure)
     : shared_(shared), stateChange_(std::move(stateChange)), failure_(std::move(failure)),
-      output_(std::move(output)), chunk_(16384), thread_([this] { run(); })
+      output_(std::move(output)), openSource_(std::move(openSource)), chunk_(16384), thread_([this] { run(); })
 {
 }
 
@@ -170,7 +170,7 @@ void PlaybackWorker::open(const OpenRequest& request)
     decoder_.reset();
     stalledSince_.reset();
     std::string error;
-    std::unique_ptr<Decoder> decoder = Decoder::open(request.path, error);
+    std::unique_ptr<SampleSource> decoder = openSource_(request.path, error, request.cancel);
     if (!decoder) {
         reportOpen(request, false, error);
         return;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/audiooutput.h"
-#include "engine/decoder.h"
+#include "engine/samplesource.h"
 
 struct PlaybackShared;
 
@@ -31,8 +31,8 @@ public:
     using StateChange = std::function<void(int oldState, int newState)>;
     using Failure = std::function<void(const std::string& path, const std::string& reason)>;
 
-    PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, StateChange stateChange,
-                   Failure failure);
+    PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, SourceOpener openSource,
+                   StateChange stateChange, Failure failure);
     PlaybackWorker(const PlaybackWorker&) = delete;
     PlaybackWorker& operator=(const PlaybackWorker&) = delete;
     ~PlaybackWorker();
@@ -88,7 +88,8 @@ private:
 
     // This thread only.
     std::unique_ptr<AudioOutput> output_;
-    std::unique_ptr<Decoder> decoder_;
+    SourceOpener openSource_;
+    std::unique_ptr<SampleSource> decoder_;
     std::string path_;
     std::uint64_t commandsApplied_ = 0;
     std::uint64_t seeksDone_ = 0;

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include "engine/decoder.h"
 #include "engine/enginestates.h"
 #include "engine/fakeoutput.h"
 #include "engine/mediaplayer.h"
@@ -354,6 +355,26 @@ TEST(EngineOnAlsa, PlaysThroughTheDefaultDeviceWhereNoServerAnswers)
     EXPECT_NEAR(static_cast<double>(soundingFrames(pcm, gapFrames)), 4.0 * cdRate, 3.0 * fadeFrames);
 }
 
+std::unique_ptr<SampleSource> openDecoder(const std::string& path, std::string& error, std::stop_token cancel)
+{
+    return Decoder::open(path, error, std::move(cancel));
+}
+
+// A decoder stuck on a bad stretch of its file: it gives nothing and never
+// says it ended.
+class StalledSource : public SampleSource {
+public:
+    int rate() const override { return cdRate; }
+    int channels() const override { return 2; }
+    std::int64_t lengthFrames() const override { return std::int64_t{4} * cdRate; }
+    std::size_t read(std::int16_t* /*out*/, std::size_t /*maxSamples*/, bool& ended) override
+    {
+        ended = false;
+        return 0;
+    }
+    bool seekToFrame(std::int64_t /*frame*/) override { return true; }
+};
+
 // The engine with an output that plays nothing, for what needs no sound.
 class EngineLogicTest : public ::testing::Test {
 protected:
@@ -364,7 +385,7 @@ protected:
     }
 
     std::shared_ptr<FakeOutput::Log> log = std::make_shared<FakeOutput::Log>();
-    MediaPlayer player{std::make_unique<FakeOutput>(log), nullptr};
+    MediaPlayer player{std::make_unique<FakeOutput>(log), openDecoder, nullptr};
 };
 
 TEST_F(EngineLogicTest, DurationIsWithinATenthOfASecondForCbrAndVbr)
@@ -414,6 +435,32 @@ TEST_F(EngineLogicTest, StopWhileOpeningIsKept)
         EXPECT_EQ(player.playState(), PlayState::Stopped);
         EXPECT_EQ(player.currentPosition(), 0.0);
     }
+}
+
+// A decoder that makes no progress does not keep the engine's thread busy:
+// within a second the file is given up as unplayable, and the engine closes at
+// once.
+TEST(EngineWithAStalledDecoder, GivesTheFileUpWithinASecondAndClosesAtOnce)
+{
+    const auto openStalled = [](const std::string&, std::string&, std::stop_token) -> std::unique_ptr<SampleSource> {
+        return std::make_unique<StalledSource>();
+    };
+    auto player = std::make_unique<MediaPlayer>(std::make_unique<FakeOutput>(std::make_shared<FakeOutput::Log>()),
+                                                openStalled, nullptr);
+    QSignalSpy failures(player.get(), &MediaEngine::playbackFailed);
+    const auto dropped = std::chrono::steady_clock::now();
+    player->setFileName(QStringLiteral("stalled.mp3"));
+    ASSERT_TRUE(failures.wait(3000));
+    EXPECT_LT(secondsSince(dropped), 1.5);
+    EXPECT_TRUE(failures[0][1].toString().contains(QStringLiteral("no progress"))) << failures[0][1].toString().toStdString();
+    EXPECT_EQ(player->openState(), OpenState::Closed);
+    EXPECT_EQ(player->playState(), PlayState::Stopped);
+
+    player->setFileName(QStringLiteral("stalled.mp3"));
+    ASSERT_TRUE(waitUntil([&] { return player->openState() == OpenState::Open; }, 2s));
+    const auto closing = std::chrono::steady_clock::now();
+    player.reset();
+    EXPECT_LT(secondsSince(closing), 0.3);
 }
 
 TEST_F(EngineLogicTest, AFileThatCannotBePlayedIsClosedAndTheReasonReported)
