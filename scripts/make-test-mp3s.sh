@@ -26,6 +26,9 @@ lame --quiet -b 128 "$work/a440long.wav" "$out/cbr44_long.mp3"
 lame --quiet -V 2 "$work/c523.wav" "$out/vbr44.mp3"
 lame --quiet -V 2 -t "$work/c523.wav" "$out/vbr44_noheader.mp3"
 lame --quiet -b 64 -m m "$work/e660.wav" "$out/mono48.mp3"
+# Joined from parts in two formats: 44.1 kHz stereo, then 48 kHz mono.
+lame --quiet -b 64 -m m -t "$work/e660.wav" "$work/mono48_noheader.mp3"
+cat "$out/cbr44_noheader.mp3" "$work/mono48_noheader.mp3" > "$out/joined44_48.mp3"
 lame --quiet -b 128 --id3v2-only --tt "Test tone" --ta "Merlow" "$work/e330.wav" "$out/id3v2.mp3"
 # Cut inside a frame after about a second (a 128 kbps frame is 417 bytes).
 head -c $((417 * 40 + 200)) "$out/cbr44_stereo.mp3" > "$out/truncated.mp3"

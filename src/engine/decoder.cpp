@@ -58,10 +58,6 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& err
         error = "not MPEG audio (" + handleError(handle.get()) + ")";
         return nullptr;
     }
-    // Fix the output format for the whole file.
-    mpg123_format_none(handle.get());
-    mpg123_format(handle.get(), rate, channels, encoding);
-
     // A LAME tag comes in a Xing or Info header, whose frame count makes the
     // length exact. Without one the length is only an estimate, and a scan of
     // the frame headers makes it exact (and seeking too).
@@ -83,8 +79,15 @@ std::size_t Decoder::read(std::int16_t* out, std::size_t maxSamples, bool& ended
     maxSamples -= maxSamples % static_cast<std::size_t>(channels_);
     std::size_t bytes = 0;
     const int status = mpg123_read(handle_.get(), out, maxSamples * sizeof(std::int16_t), &bytes);
-    // A new format mid-file keeps the fixed output format; any other status
-    // but OK means nothing more can be decoded.
+    // A part in another format (files joined from parts) comes at its own
+    // rate and channel count, from the next read on.
+    if (status == MPG123_NEW_FORMAT) {
+        long rate = 0;
+        int encoding = 0;
+        mpg123_getformat(handle_.get(), &rate, &channels_, &encoding);
+        rate_ = static_cast<int>(rate);
+    }
+    // Any other status but OK means nothing more can be decoded.
     ended = status != MPG123_OK && status != MPG123_NEW_FORMAT;
     return bytes / sizeof(std::int16_t);
 }

@@ -28,7 +28,8 @@ public:
     std::int64_t lengthFrames() const override { return lengthFrames_; }
 
     // Decodes up to `maxSamples` samples (whole frames). `ended` is set once
-    // nothing more can be decoded.
+    // nothing more can be decoded. Where the file goes on in another format,
+    // a read returns nothing and the format changes to the new one.
     std::size_t read(std::int16_t* out, std::size_t maxSamples, bool& ended) override;
 
     bool seekToFrame(std::int64_t frame) override;

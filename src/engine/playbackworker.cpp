@@ -79,10 +79,10 @@ std::optional<std::chrono::microseconds> PlaybackWorker::wakeAfter()
         return stallCheck;
     if (!sounding_)
         return std::nullopt;
-    if (decodedAll_) {
+    if (decodedAll_ || formatChanging_) {
         // Back when the last of it has been heard.
         const std::int64_t left = segmentWritten_ - output_->heardFrames();
-        return std::chrono::microseconds(std::max<std::int64_t>(left * 1'000'000 / decoder_->rate(), 0) + 1000);
+        return std::chrono::microseconds(std::max<std::int64_t>(left * 1'000'000 / segmentRate_, 0) + 1000);
     }
     return output_->refillPeriod();
 }
@@ -143,6 +143,8 @@ void PlaybackWorker::run()
             feed();
             if (reachedEnd())
                 rewindAtEnd();
+            else if (formatChanging_ && output_->heardFrames() >= segmentWritten_)
+                continueInNewFormat();
         }
         if (stalledSince_ && std::chrono::steady_clock::now() - *stalledSince_ > stallLimit) {
             closeUnplayable("decoding makes no progress");
@@ -184,7 +186,10 @@ void PlaybackWorker::open(const OpenRequest& request)
     decoder_ = std::move(decoder);
     path_ = request.path;
     nextFrame_ = 0;
+    nextSeconds_ = 0.0;
     decodedAll_ = false;
+    formatChanging_ = false;
+    fadeIn_ = true;
     shared_.duration.store(seconds(decoder_->lengthFrames()));
     shared_.clock.publish(0.0, 0, false, 0.0);
     // It plays by itself, unless stopped meanwhile: the first sound is on
@@ -230,7 +235,7 @@ void PlaybackWorker::seek()
     const std::int64_t length = decoder_->lengthFrames();
     const auto frame = static_cast<std::int64_t>(std::llround(shared_.seekTarget.load() * decoder_->rate()));
     restartDecodingAt(std::clamp<std::int64_t>(frame, 0, std::max<std::int64_t>(length, 0)));
-    shared_.clock.publish(seconds(nextFrame_), PlaybackClock::nowNs(), false, seconds(nextFrame_));
+    shared_.clock.publish(nextSeconds_, PlaybackClock::nowNs(), false, nextSeconds_);
     seeksDone_ = request;
     shared_.seekDone.store(request);
 }
@@ -244,6 +249,9 @@ void PlaybackWorker::startSounding()
         return;
     }
     segmentStart_ = nextFrame_;
+    segmentSeconds_ = nextSeconds_;
+    segmentRate_ = decoder_->rate();
+    segmentChannels_ = decoder_->channels();
     segmentWritten_ = 0;
     segmentEnded_ = false;
     feed();
@@ -253,43 +261,61 @@ void PlaybackWorker::startSounding()
 
 void PlaybackWorker::haltSounding()
 {
-    const std::int64_t resumeAt = segmentStart_ + output_->halt();
+    const std::int64_t resumeAt = output_->halt();
     sounding_ = false;
-    restartDecodingAt(resumeAt);
+    restartDecodingAt(segmentStart_ + resumeAt);
+    nextSeconds_ = segmentSeconds_ + static_cast<double>(resumeAt) / segmentRate_;
+}
+
+void PlaybackWorker::continueInNewFormat()
+{
+    output_->halt();
+    sounding_ = false;
+    formatChanging_ = false;
+    fadeIn_ = false;
+    nextSeconds_ = segmentSeconds_ + static_cast<double>(segmentWritten_) / segmentRate_;
+    startSounding();
 }
 
 void PlaybackWorker::restartDecodingAt(std::int64_t frame)
 {
     decoder_->seekToFrame(frame);
     nextFrame_ = frame;
+    nextSeconds_ = seconds(frame);
     decodedAll_ = false;
+    formatChanging_ = false;
+    fadeIn_ = true;
     stalledSince_.reset();
 }
 
 void PlaybackWorker::feed()
 {
-    const int channels = decoder_->channels();
+    const int channels = segmentChannels_;
     const std::size_t chunkFrames = chunk_.size() / static_cast<std::size_t>(channels);
-    while (!decodedAll_) {
+    while (!decodedAll_ && !formatChanging_) {
         const std::size_t room = std::min(output_->writable(), chunkFrames);
         if (room == 0)
             break;
         bool ended = false;
         const std::size_t got = decoder_->read(chunk_.data(), room * static_cast<std::size_t>(channels), ended) / channels;
         decodedAll_ = ended;
+        if (decoder_->rate() != segmentRate_ || decoder_->channels() != segmentChannels_) {
+            formatChanging_ = true;
+            break;
+        }
         if (got == 0 && !ended) {
             if (!stalledSince_)
                 stalledSince_ = std::chrono::steady_clock::now();
             break;
         }
         stalledSince_.reset();
-        if (segmentWritten_ == 0)
-            fadeIn(chunk_.data(), std::min(static_cast<int>(got), decoder_->rate() / fadeInPerSecond), channels);
+        if (segmentWritten_ == 0 && fadeIn_)
+            fadeIn(chunk_.data(), std::min(static_cast<int>(got), segmentRate_ / fadeInPerSecond), channels);
         output_->write(chunk_.data(), got);
         segmentWritten_ += static_cast<std::int64_t>(got);
         nextFrame_ += static_cast<std::int64_t>(got);
     }
-    if (decodedAll_ && !segmentEnded_) {
+    if ((decodedAll_ || formatChanging_) && !segmentEnded_) {
         output_->endOfData();
         segmentEnded_ = true;
     }
@@ -345,10 +371,10 @@ void PlaybackWorker::closeUnplayable(const std::string& reason)
 void PlaybackWorker::publishPosition()
 {
     if (!sounding_) {
-        shared_.clock.publish(seconds(nextFrame_), PlaybackClock::nowNs(), false, seconds(nextFrame_));
+        shared_.clock.publish(nextSeconds_, PlaybackClock::nowNs(), false, nextSeconds_);
         return;
     }
-    const std::int64_t heard = output_->heardFrames();
-    shared_.clock.publish(seconds(segmentStart_ + heard), PlaybackClock::nowNs(), true,
-                          seconds(segmentStart_ + segmentWritten_));
+    const double heard = static_cast<double>(output_->heardFrames()) / segmentRate_;
+    const double written = static_cast<double>(segmentWritten_) / segmentRate_;
+    shared_.clock.publish(segmentSeconds_ + heard, PlaybackClock::nowNs(), true, segmentSeconds_ + written);
 }

@@ -62,6 +62,9 @@ private:
     void seek();
     void startSounding();
     void haltSounding();
+    // The file's next part is in another format: once the last of this one
+    // has been heard, the output takes the new one.
+    void continueInNewFormat();
     void restartDecodingAt(std::int64_t frame);
     void feed();
     bool reachedEnd();
@@ -94,14 +97,21 @@ private:
     std::uint64_t commandsApplied_ = 0;
     std::uint64_t seeksDone_ = 0;
     bool sounding_ = false;
-    // The file frame at the output's segment frame 0, and how much of the
-    // segment has been written.
+    // The file frame and time at the output's segment frame 0, the segment's
+    // format, and how much of it has been written.
     std::int64_t segmentStart_ = 0;
+    double segmentSeconds_ = 0.0;
+    int segmentRate_ = 0;
+    int segmentChannels_ = 0;
     std::int64_t segmentWritten_ = 0;
     bool segmentEnded_ = false;
-    // The file frame the decoder gives next.
+    // The file frame the decoder gives next, and its time.
     std::int64_t nextFrame_ = 0;
+    double nextSeconds_ = 0.0;
     bool decodedAll_ = false;
+    bool formatChanging_ = false;
+    // Sound that starts afresh fades in; a file's next part does not.
+    bool fadeIn_ = true;
     // Since when the decoder has given nothing without saying it ended.
     std::optional<std::chrono::steady_clock::time_point> stalledSince_;
     std::vector<std::int16_t> chunk_;

@@ -8,9 +8,9 @@
 
 #include "engine/audiooutput.h"
 
-// An output that plays nothing: it takes half a second ahead, "plays" in real
-// time once started, and logs what it was given, in what format, for the test
-// to read from its own thread.
+// An output that plays nothing: it takes half a second ahead, "plays" once
+// started, in real time or as many times faster as asked, and logs what it
+// was given, in what format, for the test to read from its own thread.
 class FakeOutput : public AudioOutput {
 public:
     struct Write {
@@ -30,7 +30,7 @@ public:
         }
     };
 
-    explicit FakeOutput(std::shared_ptr<Log> log) : log_(std::move(log)) {}
+    explicit FakeOutput(std::shared_ptr<Log> log, double speed = 1.0) : log_(std::move(log)), speed_(speed) {}
 
     bool prepare(int rate, int channels, std::string& /*error*/) override
     {
@@ -78,7 +78,7 @@ public:
         if (!started_)
             return heardBefore_;
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
-        return std::min(written_, static_cast<std::int64_t>(elapsed * rate_));
+        return std::min(written_, static_cast<std::int64_t>(elapsed * rate_ * speed_));
     }
     std::chrono::milliseconds refillPeriod() const override { return std::chrono::milliseconds(50); }
 
@@ -92,6 +92,7 @@ private:
     }
 
     std::shared_ptr<Log> log_;
+    double speed_;
     int rate_ = 0;
     int channels_ = 0;
     bool open_ = false;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 
 #include <QSignalSpy>
 #include <QThread>
@@ -420,6 +421,30 @@ TEST_F(EngineLogicTest, EachFileReachesTheOutputInItsOwnFormat)
         }
         seen = writes.size();
     }
+}
+
+// A file joined from a 44.1 kHz stereo part and a 48 kHz mono one: each part
+// reaches the output whole, in its own format, the second after the first.
+TEST(EngineOnAJoinedFile, PlaysEachPartInItsOwnFormat)
+{
+    const auto log = std::make_shared<FakeOutput::Log>();
+    MediaPlayer player(std::make_unique<FakeOutput>(log, 20.0), openDecoder, nullptr);
+    player.setFileName(testFile("joined44_48.mp3"));
+    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 5s));
+
+    std::map<std::pair<int, int>, double> seconds;
+    std::vector<std::pair<int, int>> order;
+    for (const FakeOutput::Write& w : log->copy()) {
+        const std::pair format{w.rate, w.channels};
+        if (order.empty() || order.back() != format)
+            order.push_back(format);
+        seconds[format] += static_cast<double>(w.frames) / w.rate;
+    }
+    const std::vector<std::pair<int, int>> parts{{44100, 2}, {48000, 1}};
+    EXPECT_EQ(order, parts);
+    EXPECT_NEAR(seconds[parts[0]], 4.0, 0.06);
+    EXPECT_NEAR(seconds[parts[1]], 1.5, 0.06);
 }
 
 // "stop" while the file is still opening is not lost: it opens and stays
