@@ -299,11 +299,9 @@ void PlaybackWorker::feed()
         bool ended = false;
         const std::size_t got = decoder_->read(chunk_.data(), room * static_cast<std::size_t>(channels), ended) / channels;
         decodedAll_ = ended;
-        if (decoder_->rate() != segmentRate_ || decoder_->channels() != segmentChannels_) {
-            formatChanging_ = true;
-            break;
-        }
-        if (got == 0 && !ended) {
+        // What came before a change of format is still in the old one.
+        formatChanging_ = decoder_->rate() != segmentRate_ || decoder_->channels() != segmentChannels_;
+        if (got == 0 && !ended && !formatChanging_) {
             if (!stalledSince_)
                 stalledSince_ = std::chrono::steady_clock::now();
             break;

@@ -266,6 +266,23 @@ TEST_F(EngineTest, ReplacingAPlayingFileSilencesItAtOnceAndPlaysTheNewOne)
     EXPECT_NEAR(toneFrequency(pcm, cdRate, pcm.size() - cdRate / 4, cdRate / 4), toneC, 1.0);
 }
 
+// Through the server: the stream follows the file's change of format, and
+// each part is heard at its own pitch, one after the other.
+TEST_F(EngineTest, AJoinedFileIsHeardPartAfterPartAtTheirOwnPitch)
+{
+    ASSERT_TRUE(open("joined44_48.mp3"));
+    ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 8s));
+    ASSERT_TRUE(recordedToSilence());
+    const auto pcm = left();
+    const auto lead = firstSound(pcm);
+    ASSERT_TRUE(lead.has_value());
+    EXPECT_NEAR(toneFrequency(pcm, cdRate, *lead + cdRate, cdRate), toneA, 1.0);
+    EXPECT_NEAR(toneFrequency(pcm, cdRate, *lead + cdRate * 9 / 2, cdRate / 2), 660.0, 1.0);
+    // The parts follow each other closely: no silence between them.
+    EXPECT_NEAR(static_cast<double>(soundingFrames(std::vector(pcm.begin() + static_cast<std::ptrdiff_t>(*lead), pcm.end()), gapFrames)),
+                5.5 * cdRate, 0.1 * cdRate);
+}
+
 TEST_F(EngineTest, AFileDeletedOrCutShortWhilePlayingEndsOrPlaysOnCleanly)
 {
     const TempDir dir;
