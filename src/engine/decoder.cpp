@@ -4,6 +4,8 @@
 
 #include <mpg123.h>
 
+#include "engine/lengthestimate.h"
+
 void Decoder::HandleDeleter::operator()(mpg123_handle_struct* handle) const
 {
     mpg123_close(handle);
@@ -30,13 +32,36 @@ void allowSigned16(mpg123_handle* handle)
         mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
 }
 
+// libmpg123 reads a Xing frame too, and takes off the encoder's delay and
+// padding that a LAME tag in it gives. Where nothing was found, its own guess
+// from the first frame's bitrate is all there is.
+std::int64_t lengthInSamples(mpg123_handle* handle, const LengthEstimate& length)
+{
+    if (length.basis == LengthEstimate::Basis::XingFrame || length.basis == LengthEstimate::Basis::NoFrames) {
+        const off_t decoded = mpg123_length(handle);
+        if (decoded > 0)
+            return decoded;
+    }
+    return length.samples;
+}
+
 } // namespace
 
-std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& error)
+std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& error, std::stop_token cancel)
 {
+    const std::string cancelled = "cancelled";
+    if (cancel.stop_requested()) {
+        error = cancelled;
+        return nullptr;
+    }
     std::optional<RegularFile> file = RegularFile::open(path, error);
     if (!file)
         return nullptr;
+    const std::optional<LengthEstimate> length = estimateLength(*file, cancel);
+    if (!length) {
+        error = cancelled;
+        return nullptr;
+    }
 
     int status = MPG123_OK;
     std::unique_ptr<mpg123_handle, HandleDeleter> handle(mpg123_new(nullptr, &status));
@@ -44,7 +69,12 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& err
         error = mpg123_plain_strerror(status);
         return nullptr;
     }
-    mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+    long flags = MPG123_QUIET;
+    // A frame is only taken for one when the next confirms it; a stream of
+    // one frame has nothing to confirm it by.
+    if (length->basis == LengthEstimate::Basis::EveryFrame && length->frames == 1)
+        flags |= MPG123_NO_READAHEAD;
+    mpg123_param(handle.get(), MPG123_ADD_FLAGS, flags, 0.0);
     allowSigned16(handle.get());
 
     if (mpg123_open_fd(handle.get(), file->descriptor()) != MPG123_OK) {
@@ -55,26 +85,18 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& err
     int channels = 0;
     int encoding = 0;
     if (mpg123_getformat(handle.get(), &rate, &channels, &encoding) != MPG123_OK) {
-        error = "not MPEG audio (" + handleError(handle.get()) + ")";
+        error = "no MPEG audio frames";
         return nullptr;
     }
     // Fix the output format for the whole file.
     mpg123_format_none(handle.get());
     mpg123_format(handle.get(), rate, channels, encoding);
 
-    // A LAME tag comes in a Xing or Info header, whose frame count makes the
-    // length exact. Without one the length is only an estimate, and a scan of
-    // the frame headers makes it exact (and seeking too).
-    long encoderDelay = -1;
-    if (mpg123_getstate(handle.get(), MPG123_ENC_DELAY, &encoderDelay, nullptr) != MPG123_OK || encoderDelay < 0)
-        mpg123_scan(handle.get());
-    const off_t length = mpg123_length(handle.get());
-
     std::unique_ptr<Decoder> decoder(new Decoder(std::move(*file)));
     decoder->handle_ = std::move(handle);
     decoder->rate_ = static_cast<int>(rate);
     decoder->channels_ = channels;
-    decoder->lengthFrames_ = length > 0 ? length : 0;
+    decoder->lengthFrames_ = lengthInSamples(decoder->handle_.get(), *length);
     return decoder;
 }
 

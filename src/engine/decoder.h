@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <utility>
 
@@ -19,18 +20,24 @@ public:
     ~Decoder();
 
     // Opens and identifies the file. Only regular files are opened, without
-    // blocking. Returns nullptr and sets `error` when the file cannot be
-    // played. Scans the frame headers for the exact length.
-    static std::unique_ptr<Decoder> open(const std::string& path, std::string& error);
+    // blocking, and only a few small parts of a large file are read. Returns
+    // nullptr and sets `error` when the file cannot be played, or as soon as
+    // `cancel` is requested.
+    static std::unique_ptr<Decoder> open(const std::string& path, std::string& error, std::stop_token cancel = {});
 
     int rate() const { return rate_; }
     int channels() const { return channels_; }
+    // Exact for a file with a Xing, Info or VBRI frame and for a constant
+    // bitrate; estimated from a sample of frames for a variable one.
     std::int64_t lengthFrames() const { return lengthFrames_; }
 
     // Decodes up to `maxSamples` samples (whole frames). `ended` is set once
     // nothing more can be decoded.
     std::size_t read(std::int16_t* out, std::size_t maxSamples, bool& ended);
 
+    // Sample-accurate. Within what has been decoded, libmpg123's index of
+    // frames finds the place at once; further on, it reads the frame headers
+    // up to it.
     bool seekToFrame(std::int64_t frame);
 
 private:

@@ -1,0 +1,200 @@
+#include "engine/lengthestimate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <vector>
+
+#include "engine/audioregion.h"
+#include "engine/infoframe.h"
+#include "engine/mpegframeheader.h"
+
+namespace {
+
+// The first frame is looked for this far into the audio region.
+constexpr std::int64_t firstFrameSearchBytes = 64 * 1024;
+// Up to this size, counting every frame reads no more than sampling would.
+constexpr std::int64_t countEveryFrameUpToBytes = 1024 * 1024;
+// Windows spread evenly over the file: a few tell a constant bitrate, and
+// many more the frames per byte of a variable one.
+constexpr int constantBitrateWindows = 8;
+constexpr int variableBitrateWindows = 256;
+constexpr std::int64_t windowBytes = 8 * 1024;
+// A layer II frame at 160 kbit/s and 8 kHz, with padding.
+constexpr std::int64_t largestFrameBytes = 2881;
+// An info frame is believed when its byte count is this close to the file's.
+constexpr double infoFrameBytesTolerance = 0.01;
+
+std::vector<std::uint8_t> readBytes(const RegularFile& file, std::int64_t offset, std::int64_t size)
+{
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    std::string error;
+    const std::optional<std::size_t> got = file.readAt(bytes.data(), bytes.size(), offset, error);
+    bytes.resize(got.value_or(0));
+    return bytes;
+}
+
+struct FoundFrame {
+    std::size_t offset = 0;
+    MpegFrameHeader header;
+};
+
+// The first frame in `bytes` of the stream `like` (of any stream if null)
+// that another frame of the stream follows. A frame that starts the bytes
+// and runs to their end needs no follower when `endsRegion`: the whole
+// stream is that one frame.
+std::optional<FoundFrame> findFrame(std::span<const std::uint8_t> bytes, const MpegFrameHeader* like, bool endsRegion)
+{
+    for (std::size_t at = 0; at + 4 <= bytes.size(); ++at) {
+        const std::optional<MpegFrameHeader> header = parseMpegFrameHeader(bytes.subspan(at));
+        if (!header || (like && !header->continues(*like)))
+            continue;
+        const std::size_t next = at + static_cast<std::size_t>(header->frameBytes());
+        if (next + 4 <= bytes.size()) {
+            const std::optional<MpegFrameHeader> following = parseMpegFrameHeader(bytes.subspan(next));
+            if (following && following->continues(*header))
+                return FoundFrame{at, *header};
+        } else if (endsRegion && at == 0) {
+            return FoundFrame{at, *header};
+        }
+    }
+    return std::nullopt;
+}
+
+struct FrameTally {
+    std::int64_t frames = 0;
+    // The bytes the frames were counted in.
+    std::int64_t bytes = 0;
+    bool oneBitrate = true;
+};
+
+// Counts the frames of the stream that follow one another from `at` and
+// start before `until`; one cut short by the end of `bytes` is counted as the
+// stream's last. Returns where the count stopped.
+std::size_t countFrames(std::span<const std::uint8_t> bytes, std::size_t at, const MpegFrameHeader& stream,
+                        std::size_t until, FrameTally& tally)
+{
+    while (at < until && at + 4 <= bytes.size()) {
+        const std::optional<MpegFrameHeader> header = parseMpegFrameHeader(bytes.subspan(at));
+        if (!header || !header->continues(stream))
+            break;
+        ++tally.frames;
+        tally.oneBitrate = tally.oneBitrate && header->bitrateKbps == stream.bitrateKbps;
+        at += static_cast<std::size_t>(header->frameBytes());
+    }
+    return at;
+}
+
+// Counts every frame, finding the stream again after anything that breaks it.
+LengthEstimate countEveryFrame(std::span<const std::uint8_t> audio, const MpegFrameHeader& first)
+{
+    FrameTally tally;
+    std::size_t at = 0;
+    for (;;) {
+        at = countFrames(audio, at, first, audio.size(), tally);
+        if (at + 4 > audio.size())
+            break;
+        const std::optional<FoundFrame> next = findFrame(audio.subspan(at + 1), &first, false);
+        if (!next)
+            break;
+        at += 1 + next->offset;
+    }
+    return {LengthEstimate::Basis::EveryFrame, tally.frames, tally.frames * first.samplesPerFrame()};
+}
+
+// Counts the frames that start in windows of equal size spread evenly over
+// the audio, for the frames per byte: counting a fixed number of frames from
+// each place would favour the places where frames are large.
+std::optional<FrameTally> countInWindows(const RegularFile& file, const AudioRegion& audio,
+                                         const MpegFrameHeader& first, int windows, const std::stop_token& cancel)
+{
+    FrameTally total;
+    for (int window = 0; window < windows; ++window) {
+        if (cancel.stop_requested())
+            return std::nullopt;
+        const std::int64_t offset = audio.begin + audio.bytes() * window / windows;
+        const std::int64_t size = std::min(windowBytes, audio.end - offset);
+        // Room past the window to confirm a frame that starts near its end.
+        const std::int64_t readSize = std::min(size + 2 * largestFrameBytes, audio.end - offset);
+        const std::vector<std::uint8_t> bytes = readBytes(file, offset, readSize);
+        total.bytes += size;
+        const std::optional<FoundFrame> start = findFrame(bytes, &first, offset + readSize == audio.end);
+        if (!start || start->offset >= static_cast<std::size_t>(size))
+            continue;
+        countFrames(bytes, start->offset, first, static_cast<std::size_t>(size), total);
+    }
+    return total;
+}
+
+LengthEstimate fromFrameCount(LengthEstimate::Basis basis, std::int64_t frames, const MpegFrameHeader& header)
+{
+    return {basis, frames, frames * header.samplesPerFrame()};
+}
+
+LengthEstimate fromMeanFrameBytes(LengthEstimate::Basis basis, const AudioRegion& audio, double meanFrameBytes,
+                                  const MpegFrameHeader& header)
+{
+    return fromFrameCount(basis, std::llround(static_cast<double>(audio.bytes()) / meanFrameBytes), header);
+}
+
+// The frame count of an info frame that speaks for the whole file. One whose
+// byte count falls short speaks only for the first of files joined together.
+std::optional<LengthEstimate> fromInfoFrame(const InfoFrame& info, std::int64_t bytesFromIt,
+                                            const MpegFrameHeader& header)
+{
+    if (!info.frames)
+        return std::nullopt;
+    if (info.bytes) {
+        const auto difference = static_cast<double>(std::abs(bytesFromIt - *info.bytes));
+        if (difference > infoFrameBytesTolerance * static_cast<double>(bytesFromIt))
+            return std::nullopt;
+    }
+    const auto basis = info.kind == InfoFrame::Kind::Xing ? LengthEstimate::Basis::XingFrame
+                                                          : LengthEstimate::Basis::VbriFrame;
+    return fromFrameCount(basis, *info.frames, header);
+}
+
+} // namespace
+
+std::optional<LengthEstimate> estimateLength(const RegularFile& file, std::stop_token cancel)
+{
+    if (cancel.stop_requested())
+        return std::nullopt;
+    std::optional<AudioRegion> region = findAudioRegion(file);
+    if (!region)
+        return LengthEstimate{};
+
+    const std::int64_t searched = std::min(firstFrameSearchBytes, region->bytes());
+    const std::vector<std::uint8_t> start = readBytes(file, region->begin, searched);
+    const std::optional<FoundFrame> first = findFrame(start, nullptr, searched == region->bytes());
+    if (!first)
+        return LengthEstimate{};
+    const MpegFrameHeader& header = first->header;
+    AudioRegion audio{region->begin + static_cast<std::int64_t>(first->offset), region->end};
+
+    const std::span<const std::uint8_t> firstFrame = std::span(start).subspan(first->offset);
+    if (const std::optional<InfoFrame> info = readInfoFrame(firstFrame, header)) {
+        if (std::optional<LengthEstimate> counted = fromInfoFrame(*info, audio.bytes(), header))
+            return counted;
+        // Not counted by it: its own frame holds no audio.
+        audio.begin += header.frameBytes();
+    }
+
+    if (audio.bytes() <= countEveryFrameUpToBytes) {
+        if (cancel.stop_requested())
+            return std::nullopt;
+        return countEveryFrame(readBytes(file, audio.begin, audio.bytes()), header);
+    }
+    const std::optional<FrameTally> few = countInWindows(file, audio, header, constantBitrateWindows, cancel);
+    if (!few)
+        return std::nullopt;
+    if (few->frames > 0 && few->oneBitrate)
+        return fromMeanFrameBytes(LengthEstimate::Basis::ConstantBitrate, audio, header.meanFrameBytes(), header);
+    const std::optional<FrameTally> many = countInWindows(file, audio, header, variableBitrateWindows, cancel);
+    if (!many)
+        return std::nullopt;
+    if (many->frames == 0)
+        return LengthEstimate{};
+    return fromMeanFrameBytes(LengthEstimate::Basis::SampledFrames, audio,
+                              static_cast<double>(many->bytes) / static_cast<double>(many->frames), header);
+}

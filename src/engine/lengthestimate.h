@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stop_token>
+
+#include "platform/regularfile.h"
+
+// How long the MPEG audio in a file is, found from a few small reads however
+// large the file.
+struct LengthEstimate {
+    enum class Basis {
+        XingFrame,       // counted by a Xing or Info frame
+        VbriFrame,       // counted by a VBRI frame
+        EveryFrame,      // a small file, its frames counted one by one
+        ConstantBitrate, // frames all over the file at one bitrate: the size gives it
+        SampledFrames,   // the mean frame size of runs of frames all over the file
+        NoFrames,        // no frames were found
+    };
+
+    Basis basis = Basis::NoFrames;
+    // MPEG frames, and samples per channel.
+    std::int64_t frames = 0;
+    std::int64_t samples = 0;
+};
+
+// Nothing once `cancel` is requested: every read checks it first.
+std::optional<LengthEstimate> estimateLength(const RegularFile& file, std::stop_token cancel);
