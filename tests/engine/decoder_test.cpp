@@ -85,6 +85,21 @@ std::string encodeVbr(const TempDir& dir, const std::string& name, const std::st
     return mp3;
 }
 
+// A silent 128 kbit/s frame holding a VBRI frame that counts `frames` audio
+// frames in `bytes` bytes, itself included.
+std::string vbriFrame(std::uint32_t bytes, std::uint32_t frames)
+{
+    std::string frame(417, '\0');
+    frame.replace(0, 4, "\xFF\xFB\x90\x64");
+    frame.replace(36, 4, "VBRI");
+    frame[41] = 1; // version
+    for (int i = 0; i < 4; ++i) {
+        frame[46 + static_cast<std::size_t>(i)] = static_cast<char>(bytes >> (24 - 8 * i));
+        frame[50 + static_cast<std::size_t>(i)] = static_cast<char>(frames >> (24 - 8 * i));
+    }
+    return frame;
+}
+
 } // namespace
 
 TEST(DecoderTest, LengthOfSmallFilesIsExactWithOrWithoutAHeader)
@@ -176,6 +191,33 @@ TEST(DecoderTest, ALargeHeaderlessVariableBitrateFileOpensAtOnceWithItsLengthWit
     const std::int64_t decoded = decodeToEnd(*opened.decoder);
     std::cout << "large VBR: seek landed " << left - decoded << " frames off\n";
     EXPECT_NEAR(decoded, left, expected / 100);
+
+    // The same with a VBRI frame in front: its count makes the length exact.
+    const std::string withVbri = dir.file("vbri.mp3");
+    {
+        const std::string audio = contents(joined);
+        std::ofstream out(withVbri, std::ios::binary);
+        out << vbriFrame(static_cast<std::uint32_t>(audio.size() + 417),
+                         static_cast<std::uint32_t>(expected / framesPerMpegFrame))
+            << audio;
+    }
+    opened = openTimed(withVbri);
+    ASSERT_TRUE(opened.decoder) << opened.error;
+    EXPECT_NEAR(opened.decoder->lengthFrames(), expected, framesPerMpegFrame);
+}
+
+// Each part keeps its Info frame, which counts that part alone.
+TEST(DecoderTest, FilesJoinedWithTheirInfoFramesAreMeasuredWhole)
+{
+    const TempDir dir;
+    const std::string part = contents(dataFile("cbr44_stereo.mp3"));
+    const std::string joined = dir.file("joined.mp3");
+    std::ofstream(joined, std::ios::binary) << part << part << part;
+    Opened opened = openTimed(joined);
+    ASSERT_TRUE(opened.decoder) << opened.error;
+    const std::int64_t length = opened.decoder->lengthFrames();
+    const std::int64_t decoded = decodeToEnd(*opened.decoder);
+    EXPECT_NEAR(length, decoded, decoded / 100);
 }
 
 TEST(DecoderTest, AOneFrameFileOpensAndDecodesThatFrame)
