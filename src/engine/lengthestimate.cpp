@@ -66,6 +66,9 @@ struct FrameTally {
     // The bytes the frames were counted in.
     std::int64_t bytes = 0;
     bool oneBitrate = true;
+    // Whether something other than frames, such as the tag of a joined
+    // file, was in those bytes.
+    bool gaps = false;
 };
 
 // Counts the frames of the stream that follow one another from `at` and
@@ -85,20 +88,27 @@ std::size_t countFrames(std::span<const std::uint8_t> bytes, std::size_t at, con
     return at;
 }
 
-// Counts every frame, finding the stream again after anything that breaks it.
+// Counts the frames that start from `at` up to `until`, finding the stream
+// again after anything that breaks it.
+void countFramesAcrossGaps(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t until,
+                           const MpegFrameHeader& stream, FrameTally& tally)
+{
+    for (;;) {
+        at = countFrames(bytes, at, stream, until, tally);
+        if (at >= until || at + 4 > bytes.size())
+            return;
+        tally.gaps = true;
+        const std::optional<FoundFrame> next = findFrame(bytes.subspan(at + 1), &stream, false);
+        if (!next)
+            return;
+        at += 1 + next->offset;
+    }
+}
+
 LengthEstimate countEveryFrame(std::span<const std::uint8_t> audio, const MpegFrameHeader& first)
 {
     FrameTally tally;
-    std::size_t at = 0;
-    for (;;) {
-        at = countFrames(audio, at, first, audio.size(), tally);
-        if (at + 4 > audio.size())
-            break;
-        const std::optional<FoundFrame> next = findFrame(audio.subspan(at + 1), &first, false);
-        if (!next)
-            break;
-        at += 1 + next->offset;
-    }
+    countFramesAcrossGaps(audio, 0, audio.size(), first, tally);
     return {LengthEstimate::Basis::EveryFrame, tally.frames, tally.frames * first.samplesPerFrame()};
 }
 
@@ -119,9 +129,11 @@ std::optional<FrameTally> countInWindows(const RegularFile& file, const AudioReg
         const std::vector<std::uint8_t> bytes = readBytes(file, offset, readSize);
         total.bytes += size;
         const std::optional<FoundFrame> start = findFrame(bytes, &first, offset + readSize == audio.end);
-        if (!start || start->offset >= static_cast<std::size_t>(size))
-            continue;
-        countFrames(bytes, start->offset, first, static_cast<std::size_t>(size), total);
+        // Among frames, the next one starts within a frame's length.
+        if (!start || start->offset >= static_cast<std::size_t>(largestFrameBytes))
+            total.gaps = true;
+        if (start && start->offset < static_cast<std::size_t>(size))
+            countFramesAcrossGaps(bytes, start->offset, static_cast<std::size_t>(size), first, total);
     }
     return total;
 }
@@ -188,7 +200,7 @@ std::optional<LengthEstimate> estimateLength(const RegularFile& file, std::stop_
     const std::optional<FrameTally> few = countInWindows(file, audio, header, constantBitrateWindows, cancel);
     if (!few)
         return std::nullopt;
-    if (few->frames > 0 && few->oneBitrate)
+    if (few->frames > 0 && few->oneBitrate && !few->gaps)
         return fromMeanFrameBytes(LengthEstimate::Basis::ConstantBitrate, audio, header.meanFrameBytes(), header);
     const std::optional<FrameTally> many = countInWindows(file, audio, header, variableBitrateWindows, cancel);
     if (!many)

@@ -156,6 +156,36 @@ TEST(DecoderTest, ALargeHeaderlessConstantBitrateFileOpensAtOnceWithItsExactLeng
     EXPECT_NEAR(decoded, left, expected / 100);
 }
 
+// Each part keeps its ID3v2 tag, as with cover art: the bytes are not all
+// frames, so the size alone does not give the length.
+TEST(DecoderTest, FilesJoinedWithTheirTagsAreMeasuredWithinOnePercent)
+{
+    const TempDir dir;
+    const std::string part = dataFile("cbr44_noheader.mp3");
+    constexpr std::uint32_t tagBytes = 20000;
+    std::string tag = "ID3\x03";
+    tag += '\0';
+    tag += '\0';
+    for (int shift = 21; shift >= 0; shift -= 7)
+        tag += static_cast<char>((tagBytes >> shift) & 0x7F);
+    tag.append(tagBytes, '\0');
+    const std::string bytes = contents(part);
+    const std::string joined = dir.file("joined.mp3");
+    constexpr int copies = 50;
+    {
+        std::ofstream out(joined, std::ios::binary);
+        for (int i = 0; i < copies; ++i)
+            out << tag << bytes;
+    }
+    const std::int64_t expected = decodedLength(part) * copies;
+
+    Opened opened = openTimed(joined);
+    ASSERT_TRUE(opened.decoder) << opened.error;
+    const double error = static_cast<double>(opened.decoder->lengthFrames() - expected) / static_cast<double>(expected);
+    std::cout << "joined tagged CBR: length error " << error * 100 << " %\n";
+    EXPECT_LT(std::abs(error), 0.01);
+}
+
 // Loud noise between two stretches of a quiet tone: the first frames'
 // bitrate says nothing of the rest.
 TEST(DecoderTest, ALargeHeaderlessVariableBitrateFileOpensAtOnceWithItsLengthWithinOnePercent)
