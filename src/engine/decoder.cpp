@@ -1,10 +1,13 @@
 #include "engine/decoder.h"
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include <mpg123.h>
 
 #include "engine/lengthestimate.h"
+#include "engine/mpegframeheader.h"
 
 void Decoder::HandleDeleter::operator()(mpg123_handle_struct* handle) const
 {
@@ -16,10 +19,10 @@ Decoder::~Decoder() = default;
 
 namespace {
 
-std::string handleError(mpg123_handle* handle)
-{
-    return mpg123_strerror(handle);
-}
+// Reading the frame headers this far beyond what was decoded is quick.
+constexpr int seekReachSeconds = 30;
+// A jump looks for a frame this far from where it lands.
+constexpr std::size_t jumpSearchBytes = 64 * 1024;
 
 // Accept any rate libmpg123 knows, mono or stereo, as 16-bit samples.
 void allowSigned16(mpg123_handle* handle)
@@ -63,41 +66,49 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& err
         return nullptr;
     }
 
-    int status = MPG123_OK;
-    std::unique_ptr<mpg123_handle, HandleDeleter> handle(mpg123_new(nullptr, &status));
-    if (!handle) {
-        error = mpg123_plain_strerror(status);
-        return nullptr;
-    }
     long flags = MPG123_QUIET;
     // A frame is only taken for one when the next confirms it; a stream of
     // one frame has nothing to confirm it by.
     if (length->basis == LengthEstimate::Basis::EveryFrame && length->frames == 1)
         flags |= MPG123_NO_READAHEAD;
-    mpg123_param(handle.get(), MPG123_ADD_FLAGS, flags, 0.0);
-    allowSigned16(handle.get());
-
-    if (mpg123_open_fd(handle.get(), file->descriptor()) != MPG123_OK) {
-        error = handleError(handle.get());
-        return nullptr;
-    }
-    long rate = 0;
-    int channels = 0;
-    int encoding = 0;
-    if (mpg123_getformat(handle.get(), &rate, &channels, &encoding) != MPG123_OK) {
+    std::unique_ptr<Decoder> decoder(new Decoder(std::move(*file), length->audio, flags));
+    if (!decoder->startStreamAt(0, 0)) {
         error = "no MPEG audio frames";
         return nullptr;
     }
+    decoder->lengthFrames_ = lengthInSamples(decoder->handle_.get(), *length);
+    return decoder;
+}
+
+bool Decoder::startStreamAt(std::int64_t offset, std::int64_t frame)
+{
+    std::unique_ptr<mpg123_handle, HandleDeleter> handle(mpg123_new(nullptr, nullptr));
+    if (!handle)
+        return false;
+    mpg123_param(handle.get(), MPG123_ADD_FLAGS, flags_, 0.0);
+    if (rate_ == 0) {
+        allowSigned16(handle.get());
+    } else {
+        mpg123_format_none(handle.get());
+        mpg123_format(handle.get(), rate_, channels_ == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    }
+    auto stream = std::make_unique<FileStream>(file_, offset);
+    long rate = 0;
+    int channels = 0;
+    int encoding = 0;
+    if (!stream->openIn(handle.get()) || mpg123_getformat(handle.get(), &rate, &channels, &encoding) != MPG123_OK)
+        return false;
     // Fix the output format for the whole file.
     mpg123_format_none(handle.get());
     mpg123_format(handle.get(), rate, channels, encoding);
 
-    std::unique_ptr<Decoder> decoder(new Decoder(std::move(*file)));
-    decoder->handle_ = std::move(handle);
-    decoder->rate_ = static_cast<int>(rate);
-    decoder->channels_ = channels;
-    decoder->lengthFrames_ = lengthInSamples(decoder->handle_.get(), *length);
-    return decoder;
+    handle_ = std::move(handle);
+    stream_ = std::move(stream);
+    rate_ = static_cast<int>(rate);
+    channels_ = channels;
+    streamStartFrame_ = frame;
+    decodedFrames_ = 0;
+    return true;
 }
 
 std::size_t Decoder::read(std::int16_t* out, std::size_t maxSamples, bool& ended)
@@ -108,10 +119,33 @@ std::size_t Decoder::read(std::int16_t* out, std::size_t maxSamples, bool& ended
     // A new format mid-file keeps the fixed output format; any other status
     // but OK means nothing more can be decoded.
     ended = status != MPG123_OK && status != MPG123_NEW_FORMAT;
+    decodedFrames_ = std::max<std::int64_t>(decodedFrames_, mpg123_tell(handle_.get()));
     return bytes / sizeof(std::int16_t);
 }
 
 bool Decoder::seekToFrame(std::int64_t frame)
 {
-    return mpg123_seek(handle_.get(), static_cast<off_t>(frame), SEEK_SET) >= 0;
+    const std::int64_t reach = std::int64_t{rate_} * seekReachSeconds;
+    if (frame < streamStartFrame_) {
+        if (frame > reach)
+            return jumpTo(frame);
+        if (!startStreamAt(0, 0))
+            return false;
+    } else if (frame - streamStartFrame_ > decodedFrames_ + reach) {
+        return jumpTo(frame);
+    }
+    return mpg123_seek(handle_.get(), static_cast<off_t>(frame - streamStartFrame_), SEEK_SET) >= 0;
+}
+
+bool Decoder::jumpTo(std::int64_t frame)
+{
+    if (lengthFrames_ <= 0 || audio_.bytes() <= 0)
+        return false;
+    const double share = std::clamp(static_cast<double>(frame) / static_cast<double>(lengthFrames_), 0.0, 1.0);
+    const std::int64_t lands = audio_.begin + static_cast<std::int64_t>(share * static_cast<double>(audio_.bytes()));
+    std::vector<std::uint8_t> bytes(jumpSearchBytes);
+    std::string error;
+    bytes.resize(file_.readAt(bytes.data(), bytes.size(), lands, error).value_or(0));
+    const std::optional<MpegFrameAt> found = findMpegFrame(bytes, nullptr, false);
+    return found && startStreamAt(lands + static_cast<std::int64_t>(found->offset), frame);
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "engine/audioregion.h"
+#include "engine/filestream.h"
 #include "platform/regularfile.h"
 
 struct mpg123_handle_struct;
@@ -35,9 +37,10 @@ public:
     // nothing more can be decoded.
     std::size_t read(std::int16_t* out, std::size_t maxSamples, bool& ended);
 
-    // Sample-accurate. Within what has been decoded, libmpg123's index of
-    // frames finds the place at once; further on, it reads the frame headers
-    // up to it.
+    // Sample-accurate within what has been decoded and a little beyond:
+    // libmpg123's index of the frames decoded finds the place, and it reads
+    // the frame headers from there. Further on, decoding starts afresh at the
+    // frame where the place falls by its share of the audio's bytes.
     bool seekToFrame(std::int64_t frame);
 
 private:
@@ -45,12 +48,27 @@ private:
         void operator()(mpg123_handle_struct* handle) const;
     };
 
-    explicit Decoder(RegularFile file) : file_(std::move(file)) {}
+    Decoder(RegularFile file, const AudioRegion& audio, long flags) : file_(std::move(file)), audio_(audio), flags_(flags)
+    {
+    }
 
-    // Declared before the handle, so the handle is closed first.
+    // Decodes afresh from the frame at byte `offset`, sample frame `frame`.
+    // The first stream opened fixes the output format.
+    bool startStreamAt(std::int64_t offset, std::int64_t frame);
+    // Starts the stream at the frame nearest the place of `frame`.
+    bool jumpTo(std::int64_t frame);
+
     RegularFile file_;
+    AudioRegion audio_;
+    long flags_;
+    // Declared before the handle, so the handle is closed first.
+    std::unique_ptr<FileStream> stream_;
     std::unique_ptr<mpg123_handle_struct, HandleDeleter> handle_;
     int rate_ = 0;
     int channels_ = 0;
     std::int64_t lengthFrames_ = 0;
+    // The sample frame the stream starts at, guessed after a jump.
+    std::int64_t streamStartFrame_ = 0;
+    // How far into the stream decoding has come.
+    std::int64_t decodedFrames_ = 0;
 };

@@ -34,33 +34,6 @@ std::vector<std::uint8_t> readBytes(const RegularFile& file, std::int64_t offset
     return bytes;
 }
 
-struct FoundFrame {
-    std::size_t offset = 0;
-    MpegFrameHeader header;
-};
-
-// The first frame in `bytes` of the stream `like` (of any stream if null)
-// that another frame of the stream follows. A frame that starts the bytes
-// and runs to their end needs no follower when `endsRegion`: the whole
-// stream is that one frame.
-std::optional<FoundFrame> findFrame(std::span<const std::uint8_t> bytes, const MpegFrameHeader* like, bool endsRegion)
-{
-    for (std::size_t at = 0; at + 4 <= bytes.size(); ++at) {
-        const std::optional<MpegFrameHeader> header = parseMpegFrameHeader(bytes.subspan(at));
-        if (!header || (like && !header->continues(*like)))
-            continue;
-        const std::size_t next = at + static_cast<std::size_t>(header->frameBytes());
-        if (next + 4 <= bytes.size()) {
-            const std::optional<MpegFrameHeader> following = parseMpegFrameHeader(bytes.subspan(next));
-            if (following && following->continues(*header))
-                return FoundFrame{at, *header};
-        } else if (endsRegion && at == 0) {
-            return FoundFrame{at, *header};
-        }
-    }
-    return std::nullopt;
-}
-
 struct FrameTally {
     std::int64_t frames = 0;
     // The bytes the frames were counted in.
@@ -98,18 +71,27 @@ void countFramesAcrossGaps(std::span<const std::uint8_t> bytes, std::size_t at, 
         if (at >= until || at + 4 > bytes.size())
             return;
         tally.gaps = true;
-        const std::optional<FoundFrame> next = findFrame(bytes.subspan(at + 1), &stream, false);
+        const std::optional<MpegFrameAt> next = findMpegFrame(bytes.subspan(at + 1), &stream, false);
         if (!next)
             return;
         at += 1 + next->offset;
     }
 }
 
+LengthEstimate fromFrameCount(LengthEstimate::Basis basis, std::int64_t frames, const MpegFrameHeader& header)
+{
+    LengthEstimate estimate;
+    estimate.basis = basis;
+    estimate.frames = frames;
+    estimate.samples = frames * header.samplesPerFrame();
+    return estimate;
+}
+
 LengthEstimate countEveryFrame(std::span<const std::uint8_t> audio, const MpegFrameHeader& first)
 {
     FrameTally tally;
     countFramesAcrossGaps(audio, 0, audio.size(), first, tally);
-    return {LengthEstimate::Basis::EveryFrame, tally.frames, tally.frames * first.samplesPerFrame()};
+    return fromFrameCount(LengthEstimate::Basis::EveryFrame, tally.frames, first);
 }
 
 // Counts the frames that start in windows of equal size spread evenly over
@@ -128,7 +110,7 @@ std::optional<FrameTally> countInWindows(const RegularFile& file, const AudioReg
         const std::int64_t readSize = std::min(size + 2 * largestFrameBytes, audio.end - offset);
         const std::vector<std::uint8_t> bytes = readBytes(file, offset, readSize);
         total.bytes += size;
-        const std::optional<FoundFrame> start = findFrame(bytes, &first, offset + readSize == audio.end);
+        const std::optional<MpegFrameAt> start = findMpegFrame(bytes, &first, offset + readSize == audio.end);
         // Among frames, the next one starts within a frame's length.
         if (!start || start->offset >= static_cast<std::size_t>(largestFrameBytes))
             total.gaps = true;
@@ -136,11 +118,6 @@ std::optional<FrameTally> countInWindows(const RegularFile& file, const AudioReg
             countFramesAcrossGaps(bytes, start->offset, static_cast<std::size_t>(size), first, total);
     }
     return total;
-}
-
-LengthEstimate fromFrameCount(LengthEstimate::Basis basis, std::int64_t frames, const MpegFrameHeader& header)
-{
-    return {basis, frames, frames * header.samplesPerFrame()};
 }
 
 LengthEstimate fromMeanFrameBytes(LengthEstimate::Basis basis, const AudioRegion& audio, double meanFrameBytes,
@@ -166,9 +143,8 @@ std::optional<LengthEstimate> fromInfoFrame(const InfoFrame& info, std::int64_t 
     return fromFrameCount(basis, *info.frames, header);
 }
 
-} // namespace
-
-std::optional<LengthEstimate> estimateLength(const RegularFile& file, std::stop_token cancel)
+// Measures the length, and sets `audio` to where the frames are.
+std::optional<LengthEstimate> measure(const RegularFile& file, const std::stop_token& cancel, AudioRegion& audio)
 {
     if (cancel.stop_requested())
         return std::nullopt;
@@ -178,11 +154,11 @@ std::optional<LengthEstimate> estimateLength(const RegularFile& file, std::stop_
 
     const std::int64_t searched = std::min(firstFrameSearchBytes, region->bytes());
     const std::vector<std::uint8_t> start = readBytes(file, region->begin, searched);
-    const std::optional<FoundFrame> first = findFrame(start, nullptr, searched == region->bytes());
+    const std::optional<MpegFrameAt> first = findMpegFrame(start, nullptr, searched == region->bytes());
     if (!first)
         return LengthEstimate{};
     const MpegFrameHeader& header = first->header;
-    AudioRegion audio{region->begin + static_cast<std::int64_t>(first->offset), region->end};
+    audio = {region->begin + static_cast<std::int64_t>(first->offset), region->end};
 
     const std::span<const std::uint8_t> firstFrame = std::span(start).subspan(first->offset);
     if (const std::optional<InfoFrame> info = readInfoFrame(firstFrame, header)) {
@@ -209,4 +185,15 @@ std::optional<LengthEstimate> estimateLength(const RegularFile& file, std::stop_
         return LengthEstimate{};
     return fromMeanFrameBytes(LengthEstimate::Basis::SampledFrames, audio,
                               static_cast<double>(many->bytes) / static_cast<double>(many->frames), header);
+}
+
+} // namespace
+
+std::optional<LengthEstimate> estimateLength(const RegularFile& file, std::stop_token cancel)
+{
+    AudioRegion audio;
+    std::optional<LengthEstimate> estimate = measure(file, cancel, audio);
+    if (estimate)
+        estimate->audio = audio;
+    return estimate;
 }

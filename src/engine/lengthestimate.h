@@ -4,6 +4,7 @@
 #include <optional>
 #include <stop_token>
 
+#include "engine/audioregion.h"
 #include "platform/regularfile.h"
 
 // How long the MPEG audio in a file is, found from a few small reads however
@@ -22,6 +23,8 @@ struct LengthEstimate {
     // MPEG frames, and samples per channel.
     std::int64_t frames = 0;
     std::int64_t samples = 0;
+    // Where the frames are, when any were found.
+    AudioRegion audio;
 };
 
 // Nothing once `cancel` is requested: every read checks it first.

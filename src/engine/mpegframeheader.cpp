@@ -92,3 +92,22 @@ std::optional<MpegFrameHeader> parseMpegFrameHeader(std::span<const std::uint8_t
     header.mono = (bytes[3] >> 6) == 3;
     return header;
 }
+
+std::optional<MpegFrameAt> findMpegFrame(std::span<const std::uint8_t> bytes, const MpegFrameHeader* like,
+                                         bool endsStream)
+{
+    for (std::size_t at = 0; at + 4 <= bytes.size(); ++at) {
+        const std::optional<MpegFrameHeader> header = parseMpegFrameHeader(bytes.subspan(at));
+        if (!header || (like && !header->continues(*like)))
+            continue;
+        const std::size_t next = at + static_cast<std::size_t>(header->frameBytes());
+        if (next + 4 <= bytes.size()) {
+            const std::optional<MpegFrameHeader> following = parseMpegFrameHeader(bytes.subspan(next));
+            if (following && following->continues(*header))
+                return MpegFrameAt{at, *header};
+        } else if (endsStream && at == 0) {
+            return MpegFrameAt{at, *header};
+        }
+    }
+    return std::nullopt;
+}

@@ -32,3 +32,15 @@ struct MpegFrameHeader {
 // Decodes the header at the start of `bytes`. Free-format and reserved
 // values are refused.
 std::optional<MpegFrameHeader> parseMpegFrameHeader(std::span<const std::uint8_t> bytes);
+
+struct MpegFrameAt {
+    std::size_t offset = 0;
+    MpegFrameHeader header;
+};
+
+// The first frame in `bytes` of the stream `like` (of any stream if null)
+// that another frame of the stream follows. A frame that starts the bytes
+// and runs to their end needs no follower when `endsStream`: the whole
+// stream is that one frame.
+std::optional<MpegFrameAt> findMpegFrame(std::span<const std::uint8_t> bytes, const MpegFrameHeader* like,
+                                         bool endsStream);
