@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <span>
 #include <vector>
 
@@ -13,13 +14,16 @@ namespace {
 
 // The first frame is looked for this far into the audio region.
 constexpr std::int64_t firstFrameSearchBytes = 64 * 1024;
-// Up to this size, counting every frame reads no more than sampling would.
-constexpr std::int64_t countEveryFrameUpToBytes = 1024 * 1024;
-// Windows spread evenly over the file: a few tell a constant bitrate, and
-// many more the frames per byte of a variable one.
-constexpr int constantBitrateWindows = 8;
+// Windows spread over the file: a few tell a constant bitrate, and many
+// more the frames per byte of a variable one to a tenth of a percent or so.
+constexpr int constantBitrateWindows = 32;
 constexpr int variableBitrateWindows = 256;
-constexpr std::int64_t windowBytes = 8 * 1024;
+constexpr std::int64_t windowBytes = 32 * 1024;
+// Up to this size, counting every frame reads no more than sampling would.
+constexpr std::int64_t countEveryFrameUpToBytes = variableBitrateWindows * windowBytes;
+// Counting every frame reads this much at a time, checking for a stop
+// between reads.
+constexpr std::int64_t countingChunkBytes = 1024 * 1024;
 // A layer II frame at 160 kbit/s and 8 kHz, with padding.
 constexpr std::int64_t largestFrameBytes = 2881;
 // An info frame is believed when its byte count is this close to the file's.
@@ -62,18 +66,19 @@ std::size_t countFrames(std::span<const std::uint8_t> bytes, std::size_t at, con
 }
 
 // Counts the frames that start from `at` up to `until`, finding the stream
-// again after anything that breaks it.
-void countFramesAcrossGaps(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t until,
-                           const MpegFrameHeader& stream, FrameTally& tally)
+// again after anything that breaks it. Returns where the last frame counted
+// ends, or `until` when no frame follows a break.
+std::size_t countFramesAcrossGaps(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t until,
+                                  const MpegFrameHeader& stream, FrameTally& tally)
 {
     for (;;) {
         at = countFrames(bytes, at, stream, until, tally);
         if (at >= until || at + 4 > bytes.size())
-            return;
+            return at;
         tally.gaps = true;
         const std::optional<MpegFrameAt> next = findMpegFrame(bytes.subspan(at + 1), &stream, false);
         if (!next)
-            return;
+            return until;
         at += 1 + next->offset;
     }
 }
@@ -87,35 +92,64 @@ LengthEstimate fromFrameCount(LengthEstimate::Basis basis, std::int64_t frames, 
     return estimate;
 }
 
-LengthEstimate countEveryFrame(std::span<const std::uint8_t> audio, const MpegFrameHeader& first)
+std::optional<LengthEstimate> countEveryFrame(const RegularFile& file, const AudioRegion& audio,
+                                              const MpegFrameHeader& first, const std::stop_token& cancel)
 {
     FrameTally tally;
-    countFramesAcrossGaps(audio, 0, audio.size(), first, tally);
+    std::int64_t offset = audio.begin;
+    while (offset < audio.end) {
+        if (cancel.stop_requested())
+            return std::nullopt;
+        // Room to follow the frame that crosses the chunk's end, and to
+        // confirm it by the next.
+        const std::int64_t chunk = std::min(countingChunkBytes, audio.end - offset);
+        const std::vector<std::uint8_t> bytes =
+            readBytes(file, offset, std::min(chunk + 2 * largestFrameBytes, audio.end - offset));
+        const std::size_t counted = countFramesAcrossGaps(bytes, 0, static_cast<std::size_t>(chunk), first, tally);
+        // Nothing counted: too few bytes left for a frame header.
+        if (counted == 0)
+            break;
+        offset += static_cast<std::int64_t>(counted);
+    }
     return fromFrameCount(LengthEstimate::Basis::EveryFrame, tally.frames, first);
 }
 
-// Counts the frames that start in windows of equal size spread evenly over
-// the audio, for the frames per byte: counting a fixed number of frames from
-// each place would favour the places where frames are large.
+// Counts the frames in windows spread over the audio, for the frames per
+// byte. A window runs from the first frame after its place to the end of the
+// frame that crosses its size, so that it holds whole frames: counting only
+// the frames that start in it would be off by up to one either way. Its
+// size, not its number of frames, is fixed, or places where frames are large
+// would weigh more. Each window lies somewhere in its own share of the
+// audio, so that parts repeated at even steps, as in joined files, are not
+// always met at the same point.
 std::optional<FrameTally> countInWindows(const RegularFile& file, const AudioRegion& audio,
                                          const MpegFrameHeader& first, int windows, const std::stop_token& cancel)
 {
     FrameTally total;
+    std::minstd_rand places;
+    const std::int64_t share = audio.bytes() / windows;
     for (int window = 0; window < windows; ++window) {
         if (cancel.stop_requested())
             return std::nullopt;
-        const std::int64_t offset = audio.begin + audio.bytes() * window / windows;
-        const std::int64_t size = std::min(windowBytes, audio.end - offset);
-        // Room past the window to confirm a frame that starts near its end.
-        const std::int64_t readSize = std::min(size + 2 * largestFrameBytes, audio.end - offset);
+        const std::int64_t offset = audio.begin + audio.bytes() * window / windows
+                                    + static_cast<std::int64_t>(places() % static_cast<std::uint64_t>(share + 1));
+        const auto size = static_cast<std::size_t>(std::min(windowBytes, audio.end - offset));
+        // Room to follow the frame that crosses the window's end, and to
+        // confirm it by the next.
+        const std::int64_t readSize = std::min<std::int64_t>(size + 2 * largestFrameBytes, audio.end - offset);
         const std::vector<std::uint8_t> bytes = readBytes(file, offset, readSize);
-        total.bytes += size;
         const std::optional<MpegFrameAt> start = findMpegFrame(bytes, &first, offset + readSize == audio.end);
-        // Among frames, the next one starts within a frame's length.
-        if (!start || start->offset >= static_cast<std::size_t>(largestFrameBytes))
+        if (!start || start->offset >= size) {
+            total.bytes += static_cast<std::int64_t>(size);
             total.gaps = true;
-        if (start && start->offset < static_cast<std::size_t>(size))
-            countFramesAcrossGaps(bytes, start->offset, static_cast<std::size_t>(size), first, total);
+            continue;
+        }
+        // Among frames, the next one starts within a frame's length: any
+        // further, and what comes before it holds no frames.
+        const bool gapFirst = start->offset >= static_cast<std::size_t>(largestFrameBytes);
+        total.gaps = total.gaps || gapFirst;
+        const std::size_t end = countFramesAcrossGaps(bytes, start->offset, size, first, total);
+        total.bytes += static_cast<std::int64_t>(end - (gapFirst ? 0 : start->offset));
     }
     return total;
 }
@@ -168,11 +202,8 @@ std::optional<LengthEstimate> measure(const RegularFile& file, const std::stop_t
         audio.begin += header.frameBytes();
     }
 
-    if (audio.bytes() <= countEveryFrameUpToBytes) {
-        if (cancel.stop_requested())
-            return std::nullopt;
-        return countEveryFrame(readBytes(file, audio.begin, audio.bytes()), header);
-    }
+    if (audio.bytes() <= countEveryFrameUpToBytes)
+        return countEveryFrame(file, audio, header, cancel);
     const std::optional<FrameTally> few = countInWindows(file, audio, header, constantBitrateWindows, cancel);
     if (!few)
         return std::nullopt;
