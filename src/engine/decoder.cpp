@@ -71,7 +71,7 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& err
     // one frame has nothing to confirm it by.
     if (length->basis == LengthEstimate::Basis::EveryFrame && length->frames == 1)
         flags |= MPG123_NO_READAHEAD;
-    std::unique_ptr<Decoder> decoder(new Decoder(std::move(*file), length->audio, flags));
+    std::unique_ptr<Decoder> decoder(new Decoder(std::move(*file), *length, flags));
     if (!decoder->startStreamAt(0, 0)) {
         error = "no MPEG audio frames";
         return nullptr;
@@ -139,10 +139,10 @@ bool Decoder::seekToFrame(std::int64_t frame)
 
 bool Decoder::jumpTo(std::int64_t frame)
 {
-    if (lengthFrames_ <= 0 || audio_.bytes() <= 0)
+    if (lengthFrames_ <= 0 || length_.audio.bytes() <= 0)
         return false;
-    const double share = std::clamp(static_cast<double>(frame) / static_cast<double>(lengthFrames_), 0.0, 1.0);
-    const std::int64_t lands = audio_.begin + static_cast<std::int64_t>(share * static_cast<double>(audio_.bytes()));
+    const std::int64_t lands =
+        placeOfShare(length_, static_cast<double>(frame) / static_cast<double>(lengthFrames_));
     std::vector<std::uint8_t> bytes(jumpSearchBytes);
     std::string error;
     bytes.resize(file_.readAt(bytes.data(), bytes.size(), lands, error).value_or(0));

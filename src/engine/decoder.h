@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "engine/audioregion.h"
 #include "engine/filestream.h"
+#include "engine/lengthestimate.h"
 #include "platform/regularfile.h"
 
 struct mpg123_handle_struct;
@@ -40,7 +40,8 @@ public:
     // Sample-accurate within what has been decoded and a little beyond:
     // libmpg123's index of the frames decoded finds the place, and it reads
     // the frame headers from there. Further on, decoding starts afresh at the
-    // frame where the place falls by its share of the audio's bytes.
+    // frame where the place falls by a Xing frame's table of contents, or by
+    // its share of the audio's bytes.
     bool seekToFrame(std::int64_t frame);
 
 private:
@@ -48,7 +49,8 @@ private:
         void operator()(mpg123_handle_struct* handle) const;
     };
 
-    Decoder(RegularFile file, const AudioRegion& audio, long flags) : file_(std::move(file)), audio_(audio), flags_(flags)
+    Decoder(RegularFile file, const LengthEstimate& length, long flags)
+        : file_(std::move(file)), length_(length), flags_(flags)
     {
     }
 
@@ -59,7 +61,8 @@ private:
     bool jumpTo(std::int64_t frame);
 
     RegularFile file_;
-    AudioRegion audio_;
+    // What was found of the frames on opening, to place a jump by.
+    LengthEstimate length_;
     long flags_;
     // Declared before the handle, so the handle is closed first.
     std::unique_ptr<FileStream> stream_;

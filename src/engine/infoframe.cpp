@@ -22,9 +22,11 @@ bool tagAt(std::span<const std::uint8_t> bytes, std::size_t at, std::string_view
 
 std::optional<InfoFrame> readXing(std::span<const std::uint8_t> frame, std::size_t at)
 {
-    // Tag, flags, then the frame count and the byte count where flagged.
+    // Tag, flags, then the frame count, the byte count and the table of
+    // contents where flagged.
     constexpr std::uint8_t hasFrames = 0x1;
     constexpr std::uint8_t hasBytes = 0x2;
+    constexpr std::uint8_t hasToc = 0x4;
     if (frame.size() < at + 16)
         return std::nullopt;
     const std::uint8_t flags = frame[at + 7];
@@ -34,8 +36,14 @@ std::optional<InfoFrame> readXing(std::span<const std::uint8_t> frame, std::size
         info.frames = bigEndian32(frame, next);
         next += 4;
     }
-    if (flags & hasBytes)
+    if (flags & hasBytes) {
         info.bytes = bigEndian32(frame, next);
+        next += 4;
+    }
+    if ((flags & hasToc) && frame.size() >= next + 100) {
+        info.toc.emplace();
+        std::copy_n(frame.begin() + static_cast<std::ptrdiff_t>(next), 100, info.toc->begin());
+    }
     return info;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -17,6 +18,9 @@ struct InfoFrame {
     std::optional<std::int64_t> frames;
     // Bytes in the stream, this frame included.
     std::optional<std::int64_t> bytes;
+    // Where each hundredth of the stream's time starts, in 256ths of its
+    // bytes: a Xing frame's table of contents.
+    std::optional<std::array<std::uint8_t, 100>> toc;
 };
 
 // Reads the info frame from the bytes of the first frame, whose header is

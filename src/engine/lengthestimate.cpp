@@ -15,7 +15,8 @@ namespace {
 // The first frame is looked for this far into the audio region.
 constexpr std::int64_t firstFrameSearchBytes = 64 * 1024;
 // Windows spread over the file: a few tell a constant bitrate, and many
-// more the frames per byte of a variable one to a tenth of a percent or so.
+// more tell the frames per byte of a variable one, to a tenth of a percent
+// or so.
 constexpr int constantBitrateWindows = 32;
 constexpr int variableBitrateWindows = 256;
 constexpr std::int64_t windowBytes = 32 * 1024;
@@ -100,9 +101,9 @@ std::optional<LengthEstimate> countEveryFrame(const RegularFile& file, const Aud
     while (offset < audio.end) {
         if (cancel.stop_requested())
             return std::nullopt;
+        const std::int64_t chunk = std::min(countingChunkBytes, audio.end - offset);
         // Room to follow the frame that crosses the chunk's end, and to
         // confirm it by the next.
-        const std::int64_t chunk = std::min(countingChunkBytes, audio.end - offset);
         const std::vector<std::uint8_t> bytes =
             readBytes(file, offset, std::min(chunk + 2 * largestFrameBytes, audio.end - offset));
         const std::size_t counted = countFramesAcrossGaps(bytes, 0, static_cast<std::size_t>(chunk), first, tally);
@@ -174,7 +175,9 @@ std::optional<LengthEstimate> fromInfoFrame(const InfoFrame& info, std::int64_t 
     }
     const auto basis = info.kind == InfoFrame::Kind::Xing ? LengthEstimate::Basis::XingFrame
                                                           : LengthEstimate::Basis::VbriFrame;
-    return fromFrameCount(basis, *info.frames, header);
+    LengthEstimate estimate = fromFrameCount(basis, *info.frames, header);
+    estimate.toc = info.toc;
+    return estimate;
 }
 
 // Measures the length, and sets `audio` to where the frames are.
@@ -227,4 +230,19 @@ std::optional<LengthEstimate> estimateLength(const RegularFile& file, std::stop_
     if (estimate)
         estimate->audio = audio;
     return estimate;
+}
+
+std::int64_t placeOfShare(const LengthEstimate& length, double share)
+{
+    share = std::clamp(share, 0.0, 1.0);
+    double byteShare = share;
+    if (length.toc) {
+        // Between two entries, as if the bytes went evenly.
+        const double hundredths = share * 100.0;
+        const auto entry = std::min<std::size_t>(static_cast<std::size_t>(hundredths), 99);
+        const double from = (*length.toc)[entry];
+        const double to = entry < 99 ? (*length.toc)[entry + 1] : 256.0;
+        byteShare = (from + (to - from) * (hundredths - static_cast<double>(entry))) / 256.0;
+    }
+    return length.audio.begin + static_cast<std::int64_t>(byteShare * static_cast<double>(length.audio.bytes()));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <stop_token>
@@ -15,7 +16,7 @@ struct LengthEstimate {
         VbriFrame,       // counted by a VBRI frame
         EveryFrame,      // a small file, its frames counted one by one
         ConstantBitrate, // frames all over the file at one bitrate: the size gives it
-        SampledFrames,   // the mean frame size of runs of frames all over the file
+        SampledFrames,   // the frames per byte in windows all over the file
         NoFrames,        // no frames were found
     };
 
@@ -25,7 +26,14 @@ struct LengthEstimate {
     std::int64_t samples = 0;
     // Where the frames are, when any were found.
     AudioRegion audio;
+    // Where each hundredth of the time starts, in 256ths of the audio's
+    // bytes, when a Xing frame tells.
+    std::optional<std::array<std::uint8_t, 100>> toc;
 };
 
 // Nothing once `cancel` is requested: every read checks it first.
 std::optional<LengthEstimate> estimateLength(const RegularFile& file, std::stop_token cancel);
+
+// The byte where the given share of the audio's time about starts: by the
+// table of contents where there is one, else by the same share of the bytes.
+std::int64_t placeOfShare(const LengthEstimate& length, double share);

@@ -74,6 +74,15 @@ std::int64_t decodedLength(const std::string& path)
     return decoder ? decodeToEnd(*decoder) : -1;
 }
 
+// Runs a tool to its end: a step that must succeed.
+void run(const std::string& program, std::vector<std::string> arguments)
+{
+    ChildProcess::Options options;
+    options.arguments = std::move(arguments);
+    ChildProcess child(program, options);
+    ASSERT_EQ(child.waitForExit(60s), 0) << program;
+}
+
 // A headerless MP3 of `seconds` of a sox synth sound, at LAME's -V 2.
 std::string encodeVbr(const TempDir& dir, const std::string& name, const std::string& seconds,
                       const std::vector<std::string>& sound)
@@ -82,14 +91,8 @@ std::string encodeVbr(const TempDir& dir, const std::string& name, const std::st
     const std::string mp3 = dir.file(name + ".mp3");
     std::vector<std::string> synth{"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", seconds};
     synth.insert(synth.end(), sound.begin(), sound.end());
-    ChildProcess::Options soxOptions;
-    soxOptions.arguments = synth;
-    ChildProcess sox("/usr/bin/sox", soxOptions);
-    EXPECT_EQ(sox.waitForExit(30s), 0);
-    ChildProcess::Options lameOptions;
-    lameOptions.arguments = {"--quiet", "-V", "2", "-t", wav, mp3};
-    ChildProcess lame("/usr/bin/lame", lameOptions);
-    EXPECT_EQ(lame.waitForExit(30s), 0);
+    run("/usr/bin/sox", synth);
+    run("/usr/bin/lame", {"--quiet", "-V", "2", "-t", wav, mp3});
     return mp3;
 }
 
@@ -134,12 +137,8 @@ TEST(DecoderTest, ALargeHeaderlessConstantBitrateFileOpensAtOnceWithItsExactLeng
     const TempDir dir;
     const std::string wav = dir.file("tone.wav");
     const std::string part = dir.file("tone.mp3");
-    ChildProcess::Options soxOptions;
-    soxOptions.arguments = {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "60", "sine", "440"};
-    ASSERT_EQ(ChildProcess("/usr/bin/sox", soxOptions).waitForExit(30s), 0);
-    ChildProcess::Options lameOptions;
-    lameOptions.arguments = {"--quiet", "-b", "128", "-t", wav, part};
-    ASSERT_EQ(ChildProcess("/usr/bin/lame", lameOptions).waitForExit(30s), 0);
+    run("/usr/bin/sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "60", "sine", "440"});
+    run("/usr/bin/lame", {"--quiet", "-b", "128", "-t", wav, part});
     const std::string bytes = contents(part);
     const std::string joined = dir.file("joined.mp3");
     constexpr int copies = 100;
@@ -269,6 +268,31 @@ TEST(DecoderTest, FilesJoinedWithTheirInfoFramesAreMeasuredWhole)
     const std::int64_t length = opened.decoder->lengthFrames();
     const std::int64_t decoded = decodeToEnd(*opened.decoder);
     EXPECT_NEAR(length, decoded, decoded / 100);
+}
+
+// A quiet minute and a half, then a loud one, at 22 kHz: the first half of
+// the time takes far fewer bytes than the second.
+TEST(DecoderTest, AFarSeekInAFileWithAXingFrameLandsByItsTableOfContents)
+{
+    const TempDir dir;
+    const std::string quiet = dir.file("quiet.wav");
+    const std::string loud = dir.file("loud.wav");
+    const std::string both = dir.file("both.wav");
+    const std::string mp3 = dir.file("both.mp3");
+    run("/usr/bin/sox", {"-n", "-r", "22050", "-c", "1", "-b", "16", quiet, "synth", "90", "sine", "440", "gain", "-30"});
+    run("/usr/bin/sox", {"-n", "-r", "22050", "-c", "1", "-b", "16", loud, "synth", "90", "whitenoise", "gain", "-3"});
+    run("/usr/bin/sox", {quiet, loud, both});
+    run("/usr/bin/lame", {"--quiet", "-V", "2", both, mp3});
+
+    Opened opened = openTimed(mp3);
+    ASSERT_TRUE(opened.decoder) << opened.error;
+    const std::int64_t length = opened.decoder->lengthFrames();
+    const std::int64_t target = length / 4;
+    ASSERT_TRUE(opened.decoder->seekToFrame(target));
+    const std::int64_t landed = length - decodeToEnd(*opened.decoder);
+    std::cout << "Xing VBR: seek landed " << landed - target << " frames off, "
+              << static_cast<double>(landed - target) * 100.0 / static_cast<double>(length) << " % of the length\n";
+    EXPECT_NEAR(landed, target, length / 100);
 }
 
 TEST(DecoderTest, AOneFrameFileOpensAndDecodesThatFrame)
