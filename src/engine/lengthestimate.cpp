@@ -30,13 +30,17 @@ constexpr std::int64_t largestFrameBytes = 2881;
 // An info frame is believed when its byte count is this close to the file's.
 constexpr double infoFrameBytesTolerance = 0.01;
 
-std::vector<std::uint8_t> readBytes(const RegularFile& file, std::int64_t offset, std::int64_t size)
+// Reads into `buffer`, grown as needed and kept for the next read; the
+// bytes read, which are fewer only at the end or on an error.
+std::span<const std::uint8_t> readBytes(const RegularFile& file, std::int64_t offset, std::int64_t size,
+                                        std::vector<std::uint8_t>& buffer)
 {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    const auto wanted = static_cast<std::size_t>(size);
+    if (buffer.size() < wanted)
+        buffer.resize(wanted);
     std::string error;
-    const std::optional<std::size_t> got = file.readAt(bytes.data(), bytes.size(), offset, error);
-    bytes.resize(got.value_or(0));
-    return bytes;
+    const std::optional<std::size_t> got = file.readAt(buffer.data(), wanted, offset, error);
+    return {buffer.data(), got.value_or(0)};
 }
 
 struct FrameTally {
@@ -97,6 +101,7 @@ std::optional<LengthEstimate> countEveryFrame(const RegularFile& file, const Aud
                                               const MpegFrameHeader& first, const std::stop_token& cancel)
 {
     FrameTally tally;
+    std::vector<std::uint8_t> buffer;
     std::int64_t offset = audio.begin;
     while (offset < audio.end) {
         if (cancel.stop_requested())
@@ -104,8 +109,8 @@ std::optional<LengthEstimate> countEveryFrame(const RegularFile& file, const Aud
         const std::int64_t chunk = std::min(countingChunkBytes, audio.end - offset);
         // Room to follow the frame that crosses the chunk's end, and to
         // confirm it by the next.
-        const std::vector<std::uint8_t> bytes =
-            readBytes(file, offset, std::min(chunk + 2 * largestFrameBytes, audio.end - offset));
+        const std::span<const std::uint8_t> bytes =
+            readBytes(file, offset, std::min(chunk + 2 * largestFrameBytes, audio.end - offset), buffer);
         const std::size_t counted = countFramesAcrossGaps(bytes, 0, static_cast<std::size_t>(chunk), first, tally);
         // Nothing counted: too few bytes left for a frame header.
         if (counted == 0)
@@ -127,6 +132,7 @@ std::optional<FrameTally> countInWindows(const RegularFile& file, const AudioReg
                                          const MpegFrameHeader& first, int windows, const std::stop_token& cancel)
 {
     FrameTally total;
+    std::vector<std::uint8_t> buffer;
     std::minstd_rand places;
     const std::int64_t share = audio.bytes() / windows;
     for (int window = 0; window < windows; ++window) {
@@ -138,7 +144,7 @@ std::optional<FrameTally> countInWindows(const RegularFile& file, const AudioReg
         // Room to follow the frame that crosses the window's end, and to
         // confirm it by the next.
         const std::int64_t readSize = std::min<std::int64_t>(size + 2 * largestFrameBytes, audio.end - offset);
-        const std::vector<std::uint8_t> bytes = readBytes(file, offset, readSize);
+        const std::span<const std::uint8_t> bytes = readBytes(file, offset, readSize, buffer);
         const std::optional<MpegFrameAt> start = findMpegFrame(bytes, &first, offset + readSize == audio.end);
         if (!start || start->offset >= size) {
             total.bytes += static_cast<std::int64_t>(size);
@@ -190,14 +196,15 @@ std::optional<LengthEstimate> measure(const RegularFile& file, const std::stop_t
         return LengthEstimate{};
 
     const std::int64_t searched = std::min(firstFrameSearchBytes, region->bytes());
-    const std::vector<std::uint8_t> start = readBytes(file, region->begin, searched);
+    std::vector<std::uint8_t> buffer;
+    const std::span<const std::uint8_t> start = readBytes(file, region->begin, searched, buffer);
     const std::optional<MpegFrameAt> first = findMpegFrame(start, nullptr, searched == region->bytes());
     if (!first)
         return LengthEstimate{};
     const MpegFrameHeader& header = first->header;
     audio = {region->begin + static_cast<std::int64_t>(first->offset), region->end};
 
-    const std::span<const std::uint8_t> firstFrame = std::span(start).subspan(first->offset);
+    const std::span<const std::uint8_t> firstFrame = start.subspan(first->offset);
     if (const std::optional<InfoFrame> info = readInfoFrame(firstFrame, header)) {
         if (std::optional<LengthEstimate> counted = fromInfoFrame(*info, audio.bytes(), header))
             return counted;
