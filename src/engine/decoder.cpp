@@ -126,14 +126,13 @@ std::size_t Decoder::read(std::int16_t* out, std::size_t maxSamples, bool& ended
 bool Decoder::seekToFrame(std::int64_t frame)
 {
     const std::int64_t reach = std::int64_t{rate_} * seekReachSeconds;
-    if (frame < streamStartFrame_) {
-        if (frame > reach)
-            return jumpTo(frame);
-        if (!startStreamAt(0, 0))
-            return false;
-    } else if (frame - streamStartFrame_ > decodedFrames_ + reach) {
-        return jumpTo(frame);
-    }
+    const bool behind = frame < streamStartFrame_;
+    const bool far = behind ? frame > reach : frame - streamStartFrame_ > decodedFrames_ + reach;
+    if (far && jumpTo(frame))
+        return true;
+    // Near, or with no frame found to jump to: libmpg123 reads up to it.
+    if (behind && !startStreamAt(0, 0))
+        return false;
     return mpg123_seek(handle_.get(), static_cast<off_t>(frame - streamStartFrame_), SEEK_SET) >= 0;
 }
 
