@@ -73,7 +73,7 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& err
         flags |= MPG123_NO_READAHEAD;
     std::unique_ptr<Decoder> decoder(new Decoder(std::move(*file), *length, flags));
     if (!decoder->startStreamAt(0, 0)) {
-        error = "no MPEG audio frames";
+        error = "not MPEG audio (it holds no MPEG audio frames)";
         return nullptr;
     }
     decoder->lengthFrames_ = lengthInSamples(decoder->handle_.get(), *length);

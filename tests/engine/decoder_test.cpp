@@ -325,7 +325,7 @@ TEST(DecoderTest, AFileWithoutFramesIsRefusedForThat)
         SCOPED_TRACE(path);
         Opened opened = openTimed(path);
         EXPECT_FALSE(opened.decoder);
-        EXPECT_EQ(opened.error, "no MPEG audio frames");
+        EXPECT_EQ(opened.error, "not MPEG audio (it holds no MPEG audio frames)");
     }
 }
 
