@@ -509,7 +509,7 @@ TEST_F(EngineLogicTest, AFileThatCannotBePlayedIsClosedAndTheReasonReported)
 {
     const TempDir folder;
     const std::pair<QString, QString> cases[] = {
-        {testFile("not_mpeg.mp3"), QStringLiteral("not MPEG audio")},
+        {testFile("not_mpeg.mp3"), QStringLiteral("no MPEG audio frames")},
         {testFile("no_such_file.mp3"), QStringLiteral("No such file")},
         {QString::fromStdString(folder.path()), QStringLiteral("not a regular file")},
     };
