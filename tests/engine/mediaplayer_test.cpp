@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <thread>
 
 #include <QSignalSpy>
 #include <QThread>
@@ -50,6 +51,36 @@ std::string sinkInputs()
     if (pactl != nullptr)
         pclose(pactl);
     return listing;
+}
+
+// A tone of `seconds` at `hz`, encoded without an Info frame and joined
+// `copies` times over: a long recording whose length no header gives.
+std::string largeHeaderlessFile(const TempDir& dir, double hz, int seconds, int copies)
+{
+    const std::string wav = dir.file("part.wav");
+    const std::string part = dir.file("part.mp3");
+    const std::string make = "sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth " + std::to_string(seconds) + " sine "
+                             + std::to_string(hz) + " gain -6 && lame --quiet -b 128 -t '" + wav + "' '" + part + "'";
+    if (std::system(make.c_str()) != 0)
+        return {};
+    std::ifstream in(part, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string joined = dir.file("large.mp3");
+    std::ofstream out(joined, std::ios::binary);
+    for (int i = 0; i < copies; ++i)
+        out << bytes;
+    return joined;
+}
+
+// The first frame from `from` on where a 10 ms stretch has the pitch `hz`.
+std::optional<std::size_t> firstAtPitch(const std::vector<std::int16_t>& mono, std::size_t from, double hz)
+{
+    const std::size_t span = cdRate / 100;
+    for (std::size_t at = from; at + span <= mono.size(); at += span / 4) {
+        if (std::abs(toneFrequency(mono, cdRate, at, span) - hz) < hz / 20)
+            return at;
+    }
+    return std::nullopt;
 }
 
 // The real engine playing through the test's sound server, heard on the sink.
@@ -283,6 +314,41 @@ TEST_F(EngineTest, AJoinedFileIsHeardPartAfterPartAtTheirOwnPitch)
                 5.5 * cdRate, 0.1 * cdRate);
 }
 
+// An hour and a half with no header to give its length is heard at once on a
+// fresh player, and at once while another file plays.
+TEST_F(EngineTest, ALargeFileWithoutAHeaderIsHeardAtOnceFreshOrReplacingAnother)
+{
+    const TempDir dir;
+    const std::string large = largeHeaderlessFile(dir, 660.0, 60, 90);
+    ASSERT_FALSE(large.empty());
+    for (const char* state : {"fresh", "while another plays"}) {
+        SCOPED_TRACE(state);
+        const std::size_t recordedAtDrop = audio.framesRecorded();
+        player.setFileName(QString::fromStdString(large));
+        ASSERT_TRUE(waitUntil([&] { return audio.framesRecorded() > recordedAtDrop + cdRate / 2; }, 5s));
+        const auto heard = firstAtPitch(left(), recordedAtDrop, 660.0);
+        ASSERT_TRUE(heard.has_value());
+        const double took = static_cast<double>(*heard - recordedAtDrop) / cdRate;
+        std::cout << "large headerless file heard " << took * 1000 << " ms after it was asked for, " << state << "\n";
+        EXPECT_LT(took, 0.100);
+        EXPECT_NEAR(player.duration(), 90 * 60.0, 90 * 60.0 / 1000);
+        ASSERT_TRUE(open("cbr44_long.mp3"));
+        ASSERT_TRUE(playedFor(0.3));
+    }
+}
+
+// After "Cannot play" the server rests: no stream of silence plays on.
+TEST_F(EngineTest, AFailedOpenLeavesTheServerResting)
+{
+    ASSERT_TRUE(open("cbr44_stereo.mp3"));
+    ASSERT_TRUE(playedFor(0.3));
+    QSignalSpy failures(&player, &MediaEngine::playbackFailed);
+    player.setFileName(testFile("not_mpeg.mp3"));
+    ASSERT_TRUE(failures.wait(5000));
+    runEventsFor(100ms);
+    EXPECT_EQ(sinkInputs().find("Corked: no"), std::string::npos) << sinkInputs();
+}
+
 TEST_F(EngineTest, AFileDeletedOrCutShortWhilePlayingEndsOrPlaysOnCleanly)
 {
     const TempDir dir;
@@ -378,6 +444,40 @@ std::unique_ptr<SampleSource> openDecoder(const std::string& path, std::string& 
     return Decoder::open(path, error, std::move(cancel));
 }
 
+// An open that lasts until it is abandoned, for "slow.mp3"; others open as
+// usual.
+std::unique_ptr<SampleSource> openSlowly(const std::string& path, std::string& error, std::stop_token cancel)
+{
+    if (path != "slow.mp3")
+        return openDecoder(path, error, std::move(cancel));
+    const auto start = std::chrono::steady_clock::now();
+    while (!cancel.stop_requested() && secondsSince(start) < 20.0)
+        std::this_thread::sleep_for(1ms);
+    error = "cancelled";
+    return nullptr;
+}
+
+// However long an open would take, a new file or the engine's end abandons
+// it at once.
+TEST(EngineOpening, ANewFileOrTheEnginesEndAbandonsAnOpenAtOnce)
+{
+    auto player = std::make_unique<MediaPlayer>(std::make_unique<FakeOutput>(std::make_shared<FakeOutput::Log>()),
+                                                openSlowly, nullptr);
+    player->setFileName(QStringLiteral("slow.mp3"));
+    runEventsFor(50ms);
+    const auto replaced = std::chrono::steady_clock::now();
+    player->setFileName(testFile("cbr44_stereo.mp3"));
+    ASSERT_TRUE(waitUntil([&] { return player->openState() == OpenState::Open; }, 5s));
+    EXPECT_LT(secondsSince(replaced), 0.1);
+    EXPECT_EQ(player->playState(), PlayState::Playing);
+
+    player->setFileName(QStringLiteral("slow.mp3"));
+    runEventsFor(50ms);
+    const auto closing = std::chrono::steady_clock::now();
+    player.reset();
+    EXPECT_LT(secondsSince(closing), 0.1);
+}
+
 // A decoder stuck on a bad stretch of its file: it gives nothing and never
 // says it ended.
 class StalledSource : public SampleSource {
@@ -462,6 +562,26 @@ TEST(EngineOnAJoinedFile, PlaysEachPartInItsOwnFormat)
     EXPECT_EQ(order, parts);
     EXPECT_NEAR(seconds[parts[0]], 4.0, 0.06);
     EXPECT_NEAR(seconds[parts[1]], 1.5, 0.06);
+}
+
+// A file of a single frame, a 26 ms click, plays and ends as any file does.
+TEST_F(EngineLogicTest, AFileOfOneFramePlaysAndEnds)
+{
+    const TempDir dir;
+    std::ifstream in(testFile("cbr44_noheader.mp3").toStdString(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // 128 kbit/s at 44.1 kHz: 417 bytes, and one more when padded.
+    const std::size_t frameBytes = 417 + ((static_cast<unsigned char>(bytes[2]) >> 1) & 1);
+    const std::string click = dir.file("click.mp3");
+    std::ofstream(click, std::ios::binary) << bytes.substr(0, frameBytes);
+    QSignalSpy failures(&player, &MediaEngine::playbackFailed);
+    ASSERT_TRUE(open(QString::fromStdString(click)));
+    ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 2s));
+    EXPECT_TRUE(failures.isEmpty());
+    std::size_t frames = 0;
+    for (const FakeOutput::Write& w : log->copy())
+        frames += w.frames;
+    EXPECT_EQ(frames, 1152U);
 }
 
 // "stop" while the file is still opening is not lost: it opens and stays
