@@ -67,6 +67,7 @@ void Form1::createControls()
     ProgressBar1 = new ProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setGeometry(ControlTable::toPixels(ControlTable::ProgressBar1));
+    ProgressBar1->setAccessibleName(QStringLiteral("Playing position"));
 
     Timer1 = makeTimer(this, "Timer1", ControlTable::Timer1IntervalMs);
 
@@ -79,6 +80,7 @@ void Form1::createControls()
     Text1->setReadOnly(true);
     Text1->setFocusPolicy(Qt::NoFocus);
     Text1->setEnabled(false);
+    Text1->setAccessibleName(QStringLiteral("File path"));
 
     Command3 = makeButton(this, "Command3", QStringLiteral("stop"), ControlTable::Command3);
     Command2 = makeButton(this, "Command2", QStringLiteral("pause"), ControlTable::Command2);
@@ -97,6 +99,7 @@ void Form1::createControls()
     labelFont.setItalic(false);
     labelFont.setUnderline(false);
     Label1->setFont(labelFont);
+    Label1->setAccessibleDescription(QStringLiteral("Drop an MP3 file here to play it"));
     Label1->setAcceptDrops(true);
     Label1->installEventFilter(this);
     // Drops elsewhere on the window, its other controls included, reach it.
