@@ -118,10 +118,10 @@ void Form1::setTabOrder()
 
 void Form1::connectHandlers()
 {
-    connect(Command1, &QPushButton::clicked, this, [this] { runHandler([this] { play(); }); });
-    connect(Command2, &QPushButton::clicked, this, [this] { runHandler([this] { pause(); }); });
-    connect(Command3, &QPushButton::clicked, this, [this] { runHandler([this] { stop(); }); });
-    connect(Command4, &QPushButton::clicked, this, [this] { runHandler([this] { load(); }); });
+    connect(Command1, &QPushButton::clicked, this, [this] { runCommand(&Form1::play); });
+    connect(Command2, &QPushButton::clicked, this, [this] { runCommand(&Form1::pause); });
+    connect(Command3, &QPushButton::clicked, this, [this] { runCommand(&Form1::stop); });
+    connect(Command4, &QPushButton::clicked, this, [this] { runCommand(&Form1::load); });
     connect(Timer2, &QTimer::timeout, this, [this] { runHandler([this] { Timer2_Timer(); }); });
     connect(Timer1, &QTimer::timeout, this, [this] { runHandler([this] { Timer1_Timer(); }); });
     connect(MediaPlayer1, &MediaEngine::openStateChange, this, [this](int oldState, int newState) {
@@ -146,6 +146,11 @@ void Form1::runHandler(const std::function<void()>& handler)
     }
 }
 
+void Form1::runCommand(void (Form1::*command)())
+{
+    runHandler([this, command] { (this->*command)(); });
+}
+
 void Form1::showMessage(const QString& text)
 {
     presentMessage_(text);
@@ -162,12 +167,14 @@ void Form1::play()
         return;
     MediaPlayer1->play();
     Timer1->start();
+    emit commandRun();
 }
 
 void Form1::pause()
 {
     if (MediaPlayer1->playState() == PlayState::Playing)
         MediaPlayer1->pause();
+    emit commandRun();
 }
 
 void Form1::stop()
@@ -176,9 +183,11 @@ void Form1::stop()
     ProgressBar1->setValue(0.0F);
     MediaPlayer1->stop();
     MediaPlayer1->setCurrentPosition(0.0);
+    emit commandRun();
 }
 
 void Form1::load()
 {
+    emit openingFile(Text1->text());
     MediaPlayer1->setFileName(Text1->text());
 }
