@@ -20,9 +20,10 @@ inline constexpr std::size_t bufferFrames = 4096;
 // The player and a stand-in file manager side by side on a virtual display.
 class DesktopDrop : public ::testing::Test {
 protected:
-    explicit DesktopDrop(const std::vector<std::string>& wrapper = {})
-        : log(artifact("drop-merlow-stderr.txt")), merlow(startPlayer(display, audio, log, wrappedIn(wrapper))),
-          x11(display.name())
+    explicit DesktopDrop(const std::vector<std::string>& wrapper = {}) : DesktopDrop(wrappedIn(wrapper)) {}
+
+    explicit DesktopDrop(const PlayerLaunch& launch)
+        : log(artifact("drop-merlow-stderr.txt")), merlow(startPlayer(display, audio, log, launch)), x11(display.name())
     {
     }
 
