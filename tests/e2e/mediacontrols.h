@@ -75,6 +75,19 @@ protected:
         return monitor;
     }
 
+    // What the monitor wrote, once it has written `text` or the time is up.
+    static std::string waitForOutput(const std::string& outputPath, const std::string& text,
+                                     std::chrono::milliseconds timeout)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        std::string said = readFile(outputPath);
+        while (said.find(text) == std::string::npos && std::chrono::steady_clock::now() - start < timeout) {
+            std::this_thread::sleep_for(5ms);
+            said = readFile(outputPath);
+        }
+        return said;
+    }
+
     bool waitForPlayers(std::size_t count) const
     {
         const auto start = std::chrono::steady_clock::now();
