@@ -12,6 +12,8 @@ packages=(
     xvfb xdotool imagemagick sox lame fonts-dejavu-core
     # tests: a real sound server, tracing, fuzzing
     pulseaudio pulseaudio-utils strace clang libclang-rt-14-dev
+    # tests: a private session bus and media-control clients
+    dbus-daemon dbus-bin playerctl
     # installing: icons, validators, the .deb and its dependencies
     librsvg2-bin desktop-file-utils appstream dpkg-dev file hicolor-icon-theme
 )
