@@ -32,16 +32,16 @@ public:
     PlayerAdaptor(Form1& window, const MediaEngine& engine, const PlaybackWatch& watch, QObject* exported);
 
     QString playbackStatus() const;
-    double rate() const { return 1.0; }
+    static double rate() { return 1.0; }
     void setRate(double /*rate*/) {}
     QVariantMap metadata() const;
-    double volume() const { return 1.0; }
+    static double volume() { return 1.0; }
     void setVolume(double /*volume*/) {}
     qlonglong position() const;
     bool canPlay() const;
     bool canPause() const { return canPlay(); }
-    bool canControl() const { return true; }
-    bool cannot() const { return false; }
+    static bool canControl() { return true; }
+    static bool cannot() { return false; }
 
 public slots:
     void Play();

@@ -5,12 +5,12 @@
 
 RootAdaptor::RootAdaptor(QWidget& window, QObject* exported) : QDBusAbstractAdaptor(exported), window_(window) {}
 
-QString RootAdaptor::identity() const
+QString RootAdaptor::identity()
 {
     return QStringLiteral("Merlow");
 }
 
-QString RootAdaptor::desktopEntry() const
+QString RootAdaptor::desktopEntry()
 {
     return QGuiApplication::desktopFileName();
 }

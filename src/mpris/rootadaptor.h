@@ -20,13 +20,13 @@ class RootAdaptor : public QDBusAbstractAdaptor {
 public:
     RootAdaptor(QWidget& window, QObject* exported);
 
-    bool canQuit() const { return true; }
-    bool canRaise() const { return true; }
-    bool hasTrackList() const { return false; }
-    QString identity() const;
-    QString desktopEntry() const;
-    QStringList supportedUriSchemes() const { return {}; }
-    QStringList supportedMimeTypes() const { return {}; }
+    static bool canQuit() { return true; }
+    static bool canRaise() { return true; }
+    static bool hasTrackList() { return false; }
+    static QString identity();
+    static QString desktopEntry();
+    static QStringList supportedUriSchemes() { return {}; }
+    static QStringList supportedMimeTypes() { return {}; }
 
 public slots:
     void Raise();
