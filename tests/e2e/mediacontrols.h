@@ -17,11 +17,13 @@ struct PrivateSessionBus {
 // clients nobody here wrote: playerctl, dbus-send and dbus-monitor.
 class MediaControls : public PrivateSessionBus, public DesktopDrop {
 protected:
-    MediaControls() : DesktopDrop(onBus(bus)) {}
+    // The player run by `wrapper`, if given (its arguments first).
+    explicit MediaControls(const std::vector<std::string>& wrapper = {}) : DesktopDrop(onBus(bus, wrapper)) {}
 
-    static PlayerLaunch onBus(const SessionBus& bus)
+    static PlayerLaunch onBus(const SessionBus& bus, const std::vector<std::string>& wrapper = {})
     {
         PlayerLaunch launch;
+        launch.wrapper = wrapper;
         launch.environment = {bus.environment()};
         return launch;
     }
@@ -54,10 +56,13 @@ protected:
 
     // Calls a method of the player's interface directly, as any client may,
     // whatever the abilities it announces.
-    bool callPlayer(const std::string& method) const
+    bool callPlayer(const std::string& method) const { return call("org.mpris.MediaPlayer2.Player." + method); }
+
+    // Calls a method, named with its interface, on the player's object.
+    bool call(const std::string& interfaceMethod) const
     {
         return bus.run("/usr/bin/dbus-send", {"--session", "--print-reply", "--dest=org.mpris.MediaPlayer2.merlow",
-                                              "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Player." + method})
+                                              "/org/mpris/MediaPlayer2", interfaceMethod})
                    .status
                == 0;
     }
