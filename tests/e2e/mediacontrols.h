@@ -13,20 +13,20 @@ struct PrivateSessionBus {
     const SessionBus bus;
 };
 
+// The player on `bus`, run by `wrapper` if given (its arguments first).
+inline PlayerLaunch launchOnBus(const SessionBus& bus, const std::vector<std::string>& wrapper = {})
+{
+    PlayerLaunch launch;
+    launch.wrapper = wrapper;
+    launch.environment = {bus.environment()};
+    return launch;
+}
+
 // The player on a virtual display and a private session bus, driven by
 // clients nobody here wrote: playerctl, dbus-send and dbus-monitor.
 class MediaControls : public PrivateSessionBus, public DesktopDrop {
 protected:
-    // The player run by `wrapper`, if given (its arguments first).
-    explicit MediaControls(const std::vector<std::string>& wrapper = {}) : DesktopDrop(onBus(bus, wrapper)) {}
-
-    static PlayerLaunch onBus(const SessionBus& bus, const std::vector<std::string>& wrapper = {})
-    {
-        PlayerLaunch launch;
-        launch.wrapper = wrapper;
-        launch.environment = {bus.environment()};
-        return launch;
-    }
+    explicit MediaControls(const std::vector<std::string>& wrapper = {}) : DesktopDrop(launchOnBus(bus, wrapper)) {}
 
     static std::string trimmed(std::string text)
     {

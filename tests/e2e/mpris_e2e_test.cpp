@@ -146,7 +146,7 @@ TEST_F(MediaKeys, TwoPlayersRunningAtOnceBothAppear)
 {
     ASSERT_TRUE(waitForPlayers(1)) << readFile(log);
     const DiskAudio secondAudio;
-    const auto second = startPlayer(display, secondAudio, artifact("second-merlow-stderr.txt"), onBus(bus));
+    const auto second = startPlayer(display, secondAudio, artifact("second-merlow-stderr.txt"), launchOnBus(bus));
     ASSERT_TRUE(waitForPlayers(2)) << readFile(artifact("second-merlow-stderr.txt"));
     EXPECT_EQ(players(), (std::vector<std::string>{"merlow", "merlow.instance" + std::to_string(second->pid())}));
 }
