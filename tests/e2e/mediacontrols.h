@@ -26,7 +26,10 @@ inline PlayerLaunch launchOnBus(const SessionBus& bus, const std::vector<std::st
 // clients nobody here wrote: playerctl, dbus-send and dbus-monitor.
 class MediaControls : public PrivateSessionBus, public DesktopDrop {
 protected:
-    explicit MediaControls(const std::vector<std::string>& wrapper = {}) : DesktopDrop(launchOnBus(bus, wrapper)) {}
+    explicit MediaControls(const std::vector<std::string>& wrapper = {})
+        : DesktopDrop(launchOnBus(bus, wrapper), testsOwn("merlow-stderr.txt"))
+    {
+    }
 
     static std::string trimmed(std::string text)
     {

@@ -146,8 +146,9 @@ TEST_F(MediaKeys, TwoPlayersRunningAtOnceBothAppear)
 {
     ASSERT_TRUE(waitForPlayers(1)) << readFile(log);
     const DiskAudio secondAudio;
-    const auto second = startPlayer(display, secondAudio, artifact("second-merlow-stderr.txt"), launchOnBus(bus));
-    ASSERT_TRUE(waitForPlayers(2)) << readFile(artifact("second-merlow-stderr.txt"));
+    const std::string secondLog = artifact(testsOwn("second-merlow-stderr.txt"));
+    const auto second = startPlayer(display, secondAudio, secondLog, launchOnBus(bus));
+    ASSERT_TRUE(waitForPlayers(2)) << readFile(secondLog);
     EXPECT_EQ(players(), (std::vector<std::string>{"merlow", "merlow.instance" + std::to_string(second->pid())}));
 }
 

@@ -19,7 +19,10 @@ const std::string unavailable = "merlow: the desktop's media controls are unavai
 
 class NoSessionBus : public DesktopDrop {
 protected:
-    NoSessionBus() : DesktopDrop(PlayerLaunch{MERLOW_BINARY, {}, {{"DBUS_SESSION_BUS_ADDRESS", ""}}}) {}
+    NoSessionBus()
+        : DesktopDrop(PlayerLaunch{MERLOW_BINARY, {}, {{"DBUS_SESSION_BUS_ADDRESS", ""}}}, testsOwn("merlow-stderr.txt"))
+    {
+    }
 };
 
 TEST_F(NoSessionBus, ThePlayerSaysWhyOnceAndPlaysOn)
@@ -58,7 +61,7 @@ struct RefusingSessionBus {
 
 class NameRefused : public RefusingSessionBus, public DesktopDrop {
 protected:
-    NameRefused() : DesktopDrop(launchOnBus(bus)) {}
+    NameRefused() : DesktopDrop(launchOnBus(bus), testsOwn("merlow-stderr.txt")) {}
 };
 
 TEST_F(NameRefused, ThePlayerSaysWhyOnceAndPlaysOn)
