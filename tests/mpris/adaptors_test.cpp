@@ -109,22 +109,6 @@ TEST_F(PlayerAdaptorTest, TheCommandsRunAsTheButtonsRunThem)
     EXPECT_EQ(messages.size(), 1U);
 }
 
-TEST_F(PlayerAdaptorTest, MovingBetweenOrWithinTracksDoesNothing)
-{
-    openFile();
-    EXPECT_FALSE(player.cannot());
-    player.Next();
-    player.Previous();
-    player.Seek(1000000);
-    player.SetPosition(QDBusObjectPath(QStringLiteral("/org/merlow/Merlow/Track/1")), 1000000);
-    player.OpenUri(QStringLiteral("file:///music/other.mp3"));
-    player.setRate(2.0);
-    player.setVolume(0.5);
-    EXPECT_EQ(engine->calls, Calls{});
-    EXPECT_EQ(player.rate(), 1.0);
-    EXPECT_EQ(player.volume(), 1.0);
-}
-
 TEST_F(PlayerAdaptorTest, ThePositionIsInMicroseconds)
 {
     openFile();
