@@ -11,10 +11,11 @@ packages=(
     # tests: a virtual display, input and screenshots, test MP3s
     xvfb xdotool imagemagick sox lame fonts-dejavu-core
     # tests: real sound servers (PulseAudio, and PipeWire with its session
-    # manager, its PulseAudio service and a bus of its own), ALSA's tools,
-    # tracing, fuzzing
-    pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
-    alsa-utils strace clang libclang-rt-14-dev
+    # manager and its PulseAudio service), tracing, fuzzing
+    pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber
+    strace clang libclang-rt-14-dev
+    # tests: a private session bus and media-control clients
+    dbus-daemon dbus-bin playerctl
     # installing: icons, validators, the .deb and its dependencies
     librsvg2-bin desktop-file-utils appstream dpkg-dev file hicolor-icon-theme
 )

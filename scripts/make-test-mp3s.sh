@@ -30,6 +30,8 @@ lame --quiet -b 64 -m m "$work/e660.wav" "$out/mono48.mp3"
 lame --quiet -b 64 -m m -t "$work/e660.wav" "$work/mono48_noheader.mp3"
 cat "$out/cbr44_noheader.mp3" "$work/mono48_noheader.mp3" > "$out/joined44_48.mp3"
 lame --quiet -b 128 --id3v2-only --tt "Test tone" --ta "Merlow" "$work/e330.wav" "$out/id3v2.mp3"
+# A version 1 tag at the end only: the first byte is still 0xFF.
+lame --quiet -b 128 --id3v1-only --tt "Tone at the end" --ta "Merlow" "$work/e330.wav" "$out/id3v1.mp3"
 # Cut inside a frame after about a second (a 128 kbps frame is 417 bytes).
 head -c $((417 * 40 + 200)) "$out/cbr44_stereo.mp3" > "$out/truncated.mp3"
 # Starts with 0xFF but is not MPEG audio.

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "engine/mediaplayer.h"
+#include "mpris/mprisservice.h"
 #include "platform/displaycheck.h"
 #include "platform/keystate.h"
 #include "window/form1.h"
@@ -24,7 +26,12 @@ int main(int argc, char* argv[])
     std::unique_ptr<KeyStateSource> keys = systemKeyState(reason);
     if (!keys)
         std::fprintf(stderr, "merlow: the Caps Lock chords are unavailable: %s\n", reason.c_str());
-    Form1 window(nullptr, std::move(keys));
+    auto* engine = new MediaPlayer;
+    Form1 window(engine, std::move(keys));
     window.show();
+    MprisService mediaControls(window, *engine);
+    QString why;
+    if (!mediaControls.publish(why))
+        std::fprintf(stderr, "merlow: the desktop's media controls are unavailable: %s\n", qPrintable(why));
     return QApplication::exec();
 }

@@ -67,6 +67,7 @@ void Form1::createControls()
     ProgressBar1 = new ProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setGeometry(ControlTable::toPixels(ControlTable::ProgressBar1));
+    ProgressBar1->setAccessibleName(QStringLiteral("Playing position"));
 
     Timer1 = makeTimer(this, "Timer1", ControlTable::Timer1IntervalMs);
 
@@ -79,6 +80,7 @@ void Form1::createControls()
     Text1->setReadOnly(true);
     Text1->setFocusPolicy(Qt::NoFocus);
     Text1->setEnabled(false);
+    Text1->setAccessibleName(QStringLiteral("File path"));
 
     Command3 = makeButton(this, "Command3", QStringLiteral("stop"), ControlTable::Command3);
     Command2 = makeButton(this, "Command2", QStringLiteral("pause"), ControlTable::Command2);
@@ -97,6 +99,7 @@ void Form1::createControls()
     labelFont.setItalic(false);
     labelFont.setUnderline(false);
     Label1->setFont(labelFont);
+    Label1->setAccessibleDescription(QStringLiteral("Drop an MP3 file here to play it"));
     Label1->setAcceptDrops(true);
     Label1->installEventFilter(this);
     // Drops elsewhere on the window, its other controls included, reach it.
@@ -115,10 +118,10 @@ void Form1::setTabOrder()
 
 void Form1::connectHandlers()
 {
-    connect(Command1, &QPushButton::clicked, this, [this] { runHandler([this] { play(); }); });
-    connect(Command2, &QPushButton::clicked, this, [this] { runHandler([this] { pause(); }); });
-    connect(Command3, &QPushButton::clicked, this, [this] { runHandler([this] { stop(); }); });
-    connect(Command4, &QPushButton::clicked, this, [this] { runHandler([this] { load(); }); });
+    connect(Command1, &QPushButton::clicked, this, [this] { runCommand(&Form1::play); });
+    connect(Command2, &QPushButton::clicked, this, [this] { runCommand(&Form1::pause); });
+    connect(Command3, &QPushButton::clicked, this, [this] { runCommand(&Form1::stop); });
+    connect(Command4, &QPushButton::clicked, this, [this] { runCommand(&Form1::load); });
     connect(Timer2, &QTimer::timeout, this, [this] { runHandler([this] { Timer2_Timer(); }); });
     connect(Timer1, &QTimer::timeout, this, [this] { runHandler([this] { Timer1_Timer(); }); });
     connect(MediaPlayer1, &MediaEngine::openStateChange, this, [this](int oldState, int newState) {
@@ -143,6 +146,11 @@ void Form1::runHandler(const std::function<void()>& handler)
     }
 }
 
+void Form1::runCommand(void (Form1::*command)())
+{
+    runHandler([this, command] { (this->*command)(); });
+}
+
 void Form1::showMessage(const QString& text)
 {
     presentMessage_(text);
@@ -159,12 +167,14 @@ void Form1::play()
         return;
     MediaPlayer1->play();
     Timer1->start();
+    emit commandRun();
 }
 
 void Form1::pause()
 {
     if (MediaPlayer1->playState() == PlayState::Playing)
         MediaPlayer1->pause();
+    emit commandRun();
 }
 
 void Form1::stop()
@@ -173,9 +183,11 @@ void Form1::stop()
     ProgressBar1->setValue(0.0F);
     MediaPlayer1->stop();
     MediaPlayer1->setCurrentPosition(0.0);
+    emit commandRun();
 }
 
 void Form1::load()
 {
+    emit openingFile(Text1->text());
     MediaPlayer1->setFileName(Text1->text());
 }

@@ -38,6 +38,16 @@ public:
     void stop();
     void load();
 
+    // Runs one of the commands above as a click does: a failure is reported
+    // to the user, not thrown.
+    void runCommand(void (Form1::*command)());
+
+signals:
+    // Play, pause or stop has run, from a click, a chord or elsewhere.
+    void commandRun();
+    // The window is about to hand the engine this file to open.
+    void openingFile(const QString& path);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;

@@ -93,10 +93,12 @@ void Form1::Label1_DragDrop(const DroppedData& data)
         showMessage(QStringLiteral("Cannot open \"%1\": %2").arg(data.file(1), QString::fromStdString(error.what())));
         return;
     }
-    if (passed == TruthTrue)
+    if (passed == TruthTrue) {
+        emit openingFile(data.file(1));
         MediaPlayer1->setFileName(data.file(1));
-    else
+    } else {
         showMessage(QStringLiteral("Invalid MP3 File !"));
+    }
     Text1->setText(data.file(1));
 }
 

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QAccessible>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
+
+#include "window/progressbaraccessible.h"
 
 namespace {
 constexpr int drawingSteps = 10000;
@@ -15,6 +18,8 @@ ProgressBar::ProgressBar(QWidget* parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
+    // Installing it again is a no-op.
+    QAccessible::installFactory(&ProgressBarAccessible::create);
 }
 
 void ProgressBar::setMaximum(float maximum)
@@ -48,9 +53,15 @@ int ProgressBar::filledDevicePixels() const
 void ProgressBar::updateIfFillChanged()
 {
     const int fill = filledDevicePixels();
-    if (fill != shownFill_) {
-        shownFill_ = fill;
-        update();
+    if (fill == shownFill_)
+        return;
+    shownFill_ = fill;
+    update();
+    // Announced as often as the fill moves, not at every value: a screen
+    // reader is not flooded at the progress timer's rate.
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this, static_cast<double>(value_));
+        QAccessible::updateAccessibility(&event);
     }
 }
 

@@ -4,8 +4,8 @@
 
 // A progress bar with a single-precision range and value, drawn in the
 // platform style without text. Any value or range draws sanely: the fill is
-// clamped for drawing only. It repaints only when the filled width in device
-// pixels changes.
+// clamped for drawing only. It repaints, and tells assistive technology of a
+// new value, only when the filled width in device pixels changes.
 class ProgressBar : public QWidget {
     Q_OBJECT
 public:

@@ -19,10 +19,19 @@ inline constexpr int cdRate = 44100;
 // The player and a stand-in file manager side by side on a virtual display.
 class DesktopDrop : public ::testing::Test {
 protected:
-    explicit DesktopDrop(const std::vector<std::string>& wrapper = {})
-        : log(artifact("drop-merlow-stderr.txt")), merlow(startPlayer(display, audio, log, wrappedIn(wrapper))),
-          x11(display.name())
+    explicit DesktopDrop(const std::vector<std::string>& wrapper = {}) : DesktopDrop(wrappedIn(wrapper)) {}
+
+    // The player's standard error goes to the artifact named `logName`.
+    explicit DesktopDrop(const PlayerLaunch& launch, const std::string& logName = "drop-merlow-stderr.txt")
+        : log(artifact(logName)), merlow(startPlayer(display, audio, log, launch)), x11(display.name())
     {
+    }
+
+    // An artifact name of the running test's own, for tests run side by side.
+    static std::string testsOwn(const std::string& name)
+    {
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        return std::string(test->test_suite_name()) + "." + test->name() + "-" + name;
     }
 
     static PlayerLaunch wrappedIn(const std::vector<std::string>& wrapper)

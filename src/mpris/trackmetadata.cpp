@@ -1,0 +1,45 @@
+#include "mpris/trackmetadata.h"
+
+#include <cmath>
+#include <string>
+
+#include <QByteArray>
+#include <QDBusObjectPath>
+#include <QStringList>
+
+#include "platform/nativepath.h"
+
+namespace {
+
+// The last part of the path; bytes that are not UTF-8 read as U+FFFD.
+QString displayName(const QString& path)
+{
+    const std::string bytes = nativeFromPath(path);
+    const std::string::size_type slash = bytes.rfind('/');
+    const std::string name = slash == std::string::npos ? bytes : bytes.substr(slash + 1);
+    return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+} // namespace
+
+QString fileUrl(const QString& path)
+{
+    const std::string bytes = nativeFromPath(path);
+    const QByteArray encoded =
+        QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())).toPercentEncoding(QByteArrayLiteral("/"));
+    return QStringLiteral("file://") + QString::fromLatin1(encoded);
+}
+
+QVariantMap trackMetadata(const Track& track)
+{
+    QVariantMap metadata;
+    metadata.insert(QStringLiteral("mpris:trackid"),
+                    QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/merlow/Merlow/Track/%1").arg(track.number))));
+    const double length = std::isfinite(track.lengthSeconds) && track.lengthSeconds > 0.0 ? track.lengthSeconds : 0.0;
+    metadata.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(std::llround(length * 1e6)));
+    metadata.insert(QStringLiteral("xesam:url"), fileUrl(track.path));
+    metadata.insert(QStringLiteral("xesam:title"), track.tags.title.isEmpty() ? displayName(track.path) : track.tags.title);
+    if (!track.tags.artist.isEmpty())
+        metadata.insert(QStringLiteral("xesam:artist"), QStringList{track.tags.artist});
+    return metadata;
+}

@@ -1,0 +1,75 @@
+#include "mpris/tracktags.h"
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <mpg123.h>
+
+#include "platform/nativepath.h"
+#include "platform/regularfile.h"
+
+namespace {
+
+struct HandleDeleter {
+    void operator()(mpg123_handle* handle) const
+    {
+        mpg123_close(handle);
+        mpg123_delete(handle);
+    }
+};
+
+QString fromId3v2(const mpg123_string* text)
+{
+    if (text == nullptr || text->p == nullptr || text->fill == 0)
+        return {};
+    // libmpg123 hands over UTF-8, its count including the closing zero.
+    return QString::fromUtf8(text->p, static_cast<qsizetype>(strnlen(text->p, text->fill))).trimmed();
+}
+
+// Version 1 fields are 30 bytes of Latin-1, padded with zeros or blanks.
+QString fromId3v1(const char (&field)[30])
+{
+    return QString::fromLatin1(field, static_cast<qsizetype>(strnlen(field, sizeof field))).trimmed();
+}
+
+} // namespace
+
+TrackTags readTrackTags(const QString& path)
+{
+    std::string error;
+    const std::optional<RegularFile> file = RegularFile::open(nativeFromPath(path), error);
+    if (!file)
+        return {};
+    int status = MPG123_OK;
+    const std::unique_ptr<mpg123_handle, HandleDeleter> handle(mpg123_new(nullptr, &status));
+    if (!handle)
+        return {};
+    mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+    // Opening looks at the end of the file for a version 1 tag; reading the
+    // format reads up to the first frame, past a version 2 tag.
+    if (mpg123_open_fd(handle.get(), file->descriptor()) != MPG123_OK)
+        return {};
+    long rate = 0;
+    int channels = 0;
+    int encoding = 0;
+    mpg123_getformat(handle.get(), &rate, &channels, &encoding);
+
+    mpg123_id3v1* v1 = nullptr;
+    mpg123_id3v2* v2 = nullptr;
+    if ((mpg123_meta_check(handle.get()) & MPG123_ID3) == 0 || mpg123_id3(handle.get(), &v1, &v2) != MPG123_OK)
+        return {};
+    TrackTags tags;
+    if (v2 != nullptr) {
+        tags.title = fromId3v2(v2->title);
+        tags.artist = fromId3v2(v2->artist);
+    }
+    if (v1 != nullptr) {
+        if (tags.title.isEmpty())
+            tags.title = fromId3v1(v1->title);
+        if (tags.artist.isEmpty())
+            tags.artist = fromId3v1(v1->artist);
+    }
+    return tags;
+}

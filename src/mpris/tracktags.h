@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+// The title and artist an MP3 file's ID3 tags give, empty where it gives none.
+struct TrackTags {
+    QString title;
+    QString artist;
+};
+
+// Reads them with libmpg123: an ID3v2 tag is preferred to an ID3v1 tag. Only
+// the file's head and its last 128 bytes are read, and a path that is not a
+// regular file is not waited on. A file that cannot be read has no tags.
+TrackTags readTrackTags(const QString& path);

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "harness/process.h"
+#include "harness/tempdir.h"
+
+// A private D-Bus session bus: a dbus-daemon of its own, stopped by its PID
+// when the object goes, and the clients run against it.
+class SessionBus {
+public:
+    // With the session bus's usual configuration, or the file given.
+    explicit SessionBus(const std::string& configFile = {});
+    SessionBus(const SessionBus&) = delete;
+    SessionBus& operator=(const SessionBus&) = delete;
+    ~SessionBus();
+
+    // As DBUS_SESSION_BUS_ADDRESS takes it.
+    const std::string& address() const { return address_; }
+    std::pair<std::string, std::string> environment() const { return {"DBUS_SESSION_BUS_ADDRESS", address_}; }
+
+    struct Output {
+        std::optional<int> status; // nothing when it did not end in time
+        std::string out;
+        std::string err;
+    };
+    // Runs a client on this bus to its end.
+    Output run(const std::string& program, const std::vector<std::string>& arguments,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    // Starts a client on this bus that runs until stopped, its output to `stdoutPath`.
+    std::unique_ptr<ChildProcess> start(const std::string& program, const std::vector<std::string>& arguments,
+                                        const std::string& stdoutPath) const;
+
+private:
+    std::unique_ptr<ChildProcess> daemon_;
+    std::string address_;
+    TempDir dir_;
+};
