@@ -42,11 +42,11 @@ report=$work/report.md
     echo "PulseAudio $(version pulseaudio), mpg123 $(version mpg123), mpv $(version mpv)."
     echo "A virtual display (Xvfb), no window manager."
     echo
-    echo "## Playback, idle, start and drop"
+    echo "## Playback, idle, start and commands"
     echo
     echo "Through a PulseAudio null sink the bench starts itself, recorded by parec so that it paces."
     echo
-    "$build/bench/desktop_bench" "$work/cbr128.mp3" "$seconds" "$runs"
+    "$build/bench/desktop_bench" "$work/cbr128.mp3" "$work/second.mp3" "$second_hz" "$seconds" "$runs"
     echo
     echo "## The progress display alone"
     echo
