@@ -1,9 +1,12 @@
 // Measures the player as a user runs it, beside its peers in the same run:
-// on a virtual display, through a PulseAudio null sink of its own, with files
-// dropped for real from a drag source. Prints markdown tables of medians with
-// their range over the runs.
+// on a virtual display, through a PulseAudio null sink of its own, driven
+// with the pointer (clicks on its buttons, files dragged onto it), and mpv
+// through its IPC socket. Prints markdown tables of medians with their range
+// over the runs, and the targets met or not.
 //
-// Usage: desktop_bench FILE SECONDS RUNS
+// Usage: desktop_bench FILE SECOND_FILE SECOND_FILE_HZ SECONDS RUNS
+//   (SECOND_FILE: a tone of SECOND_FILE_HZ, heard by its pitch when it
+//   replaces FILE)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,20 +15,15 @@
 #include <functional>
 #include <iostream>
 #include <map>
-#include <optional>
+#include <string>
 #include <thread>
 #include <tuple>
 
-#include "harness/labeldrag.h"
-#include "harness/pcm.h"
+#include "desk.h"
 #include "harness/player.h"
-#include "harness/process.h"
-#include "harness/soundserver.h"
-#include "harness/tempdir.h"
-#include "harness/virtualdisplay.h"
-#include "harness/x11window.h"
-#include "harness/xdotool.h"
-#include "processstats.h"
+#include "latencies.h"
+#include "merlowbymouse.h"
+#include "mpvbyipc.h"
 #include "stats.h"
 
 using namespace std::chrono_literals;
@@ -33,108 +31,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int sinkRate = 44100;
+// Latency cycles per run, for each player.
+constexpr int latencyCycles = 3;
 
-// What one stretch of running costs, per minute of it.
-struct Cost {
-    double player = 0.0;
-    double server = 0.0;
-    double xServer = 0.0;
-    double peakRssMiB = 0.0;
-    std::map<std::string, double> threads; // the player's, by name
-};
-
-class Desk {
-public:
-    Desk() { std::filesystem::create_directories(dir.file("run")); }
-
-    std::unique_ptr<ChildProcess> start(const std::string& program, std::vector<std::string> arguments = {})
-    {
-        ChildProcess::Options options;
-        options.arguments = std::move(arguments);
-        options.environment = sound.clientEnvironment();
-        options.environment.emplace_back("DISPLAY", display.name());
-        options.environment.emplace_back("XDG_RUNTIME_DIR", dir.file("run"));
-        options.unset = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "SDL_DISKAUDIOFILE"};
-        return std::make_unique<ChildProcess>(program, options);
-    }
-
-    // CPU per minute of the process, the sound server and the X server over
-    // `seconds` of real time.
-    Cost measure(pid_t pid, double seconds) const
-    {
-        const double player = cpuSecondsOf(pid);
-        const double server = cpuSecondsOf(sound.pid());
-        const double x = cpuSecondsOf(display.pid());
-        const auto threads = threadCpuSecondsOf(pid);
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        const double perMinute = 60.0 / seconds;
-        Cost cost{(cpuSecondsOf(pid) - player) * perMinute, (cpuSecondsOf(sound.pid()) - server) * perMinute,
-                  (cpuSecondsOf(display.pid()) - x) * perMinute, peakRssMiBOf(pid), {}};
-        for (const auto& [name, cpu] : threadCpuSecondsOf(pid))
-            cost.threads[name] = (cpu - (threads.contains(name) ? threads.at(name) : 0.0)) * perMinute;
-        return cost;
-    }
-
-    // Time from now until a window of that title is mapped and painted: light
-    // background with dark text on it.
-    std::optional<std::pair<Window, double>> waitForPaint(const std::string& title, Clock::time_point since)
-    {
-        while (Clock::now() - since < 10s) {
-            if (const auto found = x11.findWindow(title, 0ms)) {
-                const X11Connection::Image image = x11.grab(*found);
-                std::size_t light = 0;
-                std::size_t dark = 0;
-                for (const std::uint32_t p : image.pixels) {
-                    light += luminance(p) > 200 ? 1 : 0;
-                    dark += luminance(p) < 80 ? 1 : 0;
-                }
-                if (!image.pixels.empty() && light > image.pixels.size() / 2 && dark > 40)
-                    return std::pair{*found, std::chrono::duration<double, std::milli>(Clock::now() - since).count()};
-            }
-            std::this_thread::sleep_for(500us);
-        }
-        return std::nullopt;
-    }
-
-    // Drags `file` from a drag source onto the player's label.
-    bool drop(Window player, const std::string& file)
-    {
-        source.reset(); // its window would be found instead of the new one's
-        LabelDrag drag = dragOntoLabel(DRAGSOURCE_BINARY, display.name(), x11, xdotool, player, {file},
-                                       "/dev/null");
-        source = std::move(drag.source);
-        return drag.dragged;
-    }
-
-    bool clickStop(Window player)
-    {
-        const auto at = x11.screenPosition(player);
-        return xdotool.moveTo(at.x + 196, at.y + 16) && xdotool.press() && xdotool.release();
-    }
-
-    // The frame of the first sound the recording holds at or after `from`.
-    static std::optional<std::size_t> waitForSound(const SoundServer::Recording& recording, std::size_t from)
-    {
-        const auto start = Clock::now();
-        while (Clock::now() - start < 10s) {
-            const auto pcm = readPcm(recording.path(), sinkRate, 2, from).channel(0);
-            if (const auto sound = firstSound(pcm))
-                return from + *sound;
-            std::this_thread::sleep_for(1ms);
-        }
-        return std::nullopt;
-    }
-
-    const VirtualDisplay display;
-    SoundServer sound;
-    const TempDir dir;
-    X11Connection x11{display.name()};
-    const Xdotool xdotool{display.name()};
-    std::unique_ptr<ChildProcess> source;
-};
-
-void fail(const std::string& what)
+[[noreturn]] void fail(const std::string& what)
 {
     std::cerr << "desktop_bench: " << what << "\n";
     std::exit(1);
@@ -160,23 +60,74 @@ struct Rows {
     }
 };
 
+// CPU of all the player's threads but the GUI thread (named as the program).
+double besidesGuiThread(const Cost& cost)
+{
+    double sum = 0.0;
+    for (const auto& [name, cpu] : cost.threads)
+        sum += name == "merlow" ? 0.0 : cpu;
+    return sum;
+}
+
+double guiThread(const Cost& cost)
+{
+    return cost.threads.contains("merlow") ? cost.threads.at("merlow") : 0.0;
+}
+
+// A recording of the sink from now on, at the recorder's 10 ms latency. The
+// file is new: the recording is under way once data has reached it.
+std::unique_ptr<SoundServer::Recording> recordSink(Desk& desk)
+{
+    const std::string path = desk.dir.file("latency.raw");
+    std::filesystem::remove(path);
+    return std::make_unique<SoundServer::Recording>(desk.sound, path, 10);
+}
+
+void measureMerlowLatencies(Desk& desk, const LatencyFiles& files, Latencies& into)
+{
+    const auto recording = recordSink(desk);
+    auto merlow = desk.start(MERLOW_BINARY);
+    const auto painted = desk.waitForPaint(playerCaption, Clock::now());
+    if (!painted)
+        fail("Merlow did not paint");
+    MerlowByMouse remote(desk, painted->first);
+    std::string error;
+    if (!measureLatencies(remote, *recording, files, into, error))
+        fail("Merlow: " + error);
+}
+
+void measureMpvLatencies(Desk& desk, const LatencyFiles& files, Latencies& into)
+{
+    const auto recording = recordSink(desk);
+    const std::string socket = desk.dir.file("mpv.socket");
+    std::filesystem::remove(socket);
+    auto mpv = desk.start("/usr/bin/mpv", {"--input-ipc-server=" + socket, "--idle=yes", "--no-config",
+                                           "--no-terminal", "--no-video", "--ao=pulse"});
+    MpvByIpc remote(socket);
+    if (!remote.connected())
+        fail("cannot connect to mpv's IPC socket");
+    std::string error;
+    if (!measureLatencies(remote, *recording, files, into, error))
+        fail("mpv: " + error);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    if (argc != 4)
-        fail("usage: desktop_bench FILE SECONDS RUNS");
+    if (argc != 6)
+        fail("usage: desktop_bench FILE SECOND_FILE SECOND_FILE_HZ SECONDS RUNS");
     const std::string file = argv[1];
-    const double seconds = std::atof(argv[2]);
-    const int runs = std::atoi(argv[3]);
+    const LatencyFiles latencyFiles{file, argv[2], std::atof(argv[3])};
+    const double seconds = std::atof(argv[4]);
+    const int runs = std::atoi(argv[5]);
     Desk desk;
     Rows playback;
     Rows idle;
     std::vector<double> paintMerlow;
     std::vector<double> paintBare;
-    // Drops onto a player stopped for so long before (0: just started).
-    std::vector<std::pair<std::chrono::milliseconds, std::vector<double>>> dropRows{
-        {0ms, {}}, {300ms, {}}, {2000ms, {}}};
+    Latencies merlowLatencies;
+    Latencies mpvLatencies;
 
     for (int run = 0; run < runs; ++run) {
         std::cerr << "run " << run + 1 << " of " << runs << "\n";
@@ -213,10 +164,11 @@ int main(int argc, char* argv[])
             if (!painted || !desk.drop(painted->first, file) || !Desk::waitForSound(recording, 0))
                 fail("Merlow did not play");
             playback.add("Merlow", desk.measure(merlow->pid(), seconds));
-            if (!desk.clickStop(painted->first))
+            if (!MerlowByMouse(desk, painted->first).stop())
                 fail("cannot click stop");
-            // Once the stopped player has let its device go.
-            std::this_thread::sleep_for(1500ms);
+            // Stopped, the stream stays open but corked once its fade has
+            // played: the server no longer mixes it.
+            std::this_thread::sleep_for(100ms);
             idle.add("Merlow, file stopped", desk.measure(merlow->pid(), seconds));
         }
         for (const auto& [name, program, arguments] :
@@ -231,29 +183,11 @@ int main(int argc, char* argv[])
             playback.add(name, desk.measure(peer->pid(), seconds));
         }
 
-        // Drop to the first sound on the sink: onto a fresh player, then onto
-        // the same player stopped a moment ago (its device still open), then
-        // stopped for longer (its device let go).
-        for (int drop = 0; drop < 2; ++drop) {
-            const SoundServer::Recording recording(desk.sound, desk.dir.file("drop.raw"), 10);
-            auto merlow = desk.start(MERLOW_BINARY);
-            const auto painted = desk.waitForPaint(playerCaption, Clock::now());
-            if (!painted)
-                fail("Merlow did not paint");
-            for (auto& [stoppedFor, into] : dropRows) {
-                if (stoppedFor > 0ms) {
-                    if (!desk.clickStop(painted->first))
-                        fail("cannot click stop");
-                    std::this_thread::sleep_for(stoppedFor);
-                }
-                if (!desk.drop(painted->first, file))
-                    fail("cannot drop on Merlow");
-                const std::size_t atDrop = recording.framesRecorded();
-                const auto sound = Desk::waitForSound(recording, atDrop);
-                if (!sound)
-                    fail("Merlow did not play the drop");
-                into.push_back(static_cast<double>(*sound - atDrop) * 1000.0 / sinkRate);
-            }
+        // From each command to the sink, the two players in turn, each
+        // started afresh for every cycle.
+        for (int cycle = 0; cycle < latencyCycles; ++cycle) {
+            measureMerlowLatencies(desk, latencyFiles, merlowLatencies);
+            measureMpvLatencies(desk, latencyFiles, mpvLatencies);
         }
     }
 
@@ -268,8 +202,11 @@ int main(int argc, char* argv[])
                   << perMinute(playback.of(name, [](const Cost& c) { return c.xServer; })) << " | "
                   << formatSpread(playback.of(name, [](const Cost& c) { return c.peakRssMiB; }), 1) << " |\n";
     }
+    const auto median = [&](const Rows& rows, const std::string& name, const std::function<double(const Cost&)>& field) {
+        return rows.of(name, field).median;
+    };
     const auto sum = [&](const std::string& name) {
-        return playback.of(name, [](const Cost& c) { return c.player + c.server; }).median;
+        return median(playback, name, [](const Cost& c) { return c.player + c.server; });
     };
     std::printf("\nMerlow / mpg123 (player + server): %.2fx; Merlow / mpv: %.2fx\n\n",
                 sum("Merlow") / sum("mpg123 -o pulse"), sum("Merlow") / sum("mpv --no-video --ao=pulse"));
@@ -296,32 +233,53 @@ int main(int argc, char* argv[])
     std::cout << "\n### Start to first paint, ms\n\n| program | ms |\n|---|---|\n"
               << "| bare Qt window | " << formatSpread(barePaint, 1) << " |\n"
               << "| Merlow | " << formatSpread(merlowPaint, 1) << " |\n";
-    std::cout << "\n### Drop to first sound on the sink, ms\n\n| Merlow | ms |\n|---|---|\n";
-    const char* dropNames[] = {"just started", "stopped 0.3 s before", "stopped 2 s before"};
-    for (std::size_t i = 0; i < dropRows.size(); ++i)
-        std::cout << "| " << dropNames[i] << " | " << formatSpread(spreadOf(dropRows[i].second), 1) << " |\n";
+
+    std::printf("\n### From a command to the sink, ms (%d each)\n\n"
+                "Merlow: a click on its button, or a file dragged onto it; mpv: a command on its IPC socket.\n\n"
+                "| command → the sink | Merlow median | Merlow worst | mpv median | mpv worst |\n"
+                "|---|---|---|---|---|\n",
+                runs * latencyCycles);
+    for (std::size_t step = 0; step < Latencies::stepCount; ++step) {
+        const Spread merlow = spreadOf(merlowLatencies.ms[step]);
+        const Spread mpv = spreadOf(mpvLatencies.ms[step]);
+        std::printf("| %s | %.1f | %.1f | %.1f | %.1f |\n", Latencies::names[step], merlow.median, merlow.max,
+                    mpv.median, mpv.max);
+    }
 
     // The targets, from the medians of this run.
-    const auto median = [&](const Rows& rows, const std::string& name, double Cost::*field) {
-        return rows.of(name, [field](const Cost& c) { return c.*field; }).median;
-    };
-    const double keyTick = median(idle, "bare Qt window + 200 ms key-map poll", &Cost::player)
-                           - median(idle, "bare Qt window", &Cost::player);
-    const double idleNoFile = median(idle, "Merlow, no file", &Cost::player) - std::max(0.0, keyTick);
-    const double extraRss = median(playback, "Merlow", &Cost::peakRssMiB) - median(idle, "bare Qt window", &Cost::peakRssMiB);
-    const double drop = spreadOf(dropRows.front().second).median;
     std::cout << "\n### Targets\n\n| target | this run | met |\n|---|---|---|\n";
-    const auto target = [](const char* what, double value, const char* unit, bool met) {
-        std::printf("| %s | %.2f%s | %s |\n", what, value, unit, met ? "yes" : "no");
+    const auto target = [](const std::string& what, double value, const char* unit, bool met) {
+        std::printf("| %s | %.2f%s | %s |\n", what.c_str(), value, unit, met ? "yes" : "no");
     };
-    const double toMpg123 = sum("Merlow") / sum("mpg123 -o pulse");
+    const auto player = [](const Cost& c) { return c.player; };
+    const auto server = [](const Cost& c) { return c.server; };
+    const double serverToMpg123 = median(playback, "Merlow", server) / median(playback, "mpg123 -o pulse", server);
+    const double threadsToMpg123 =
+        median(playback, "Merlow", besidesGuiThread) / median(playback, "mpg123 -o pulse", player);
+    const double guiToTick = median(playback, "Merlow", guiThread) / median(idle, "bare Qt window + 10 ms tick", player);
     const double toMpv = sum("Merlow") / sum("mpv --no-video --ao=pulse");
-    target("playback CPU + server, at most 1.5x mpg123's", toMpg123, "x", toMpg123 <= 1.5);
-    target("playback CPU + server, under half of mpv's", toMpv, "x", toMpv < 0.5);
-    target("peak RSS within 10 MiB of the bare Qt window", extraRss, " MiB more", extraRss <= 10.0);
+    target("sound server CPU for Merlow's stream, at most 1.1x mpg123's", serverToMpg123, "x", serverToMpg123 <= 1.1);
+    target("Merlow's threads but the GUI thread, at most 1.2x mpg123's player CPU", threadsToMpg123, "x",
+           threadsToMpg123 <= 1.2);
+    target("the GUI thread playing, at most 1.1x the bare window's 10 ms tick", guiToTick, "x", guiToTick <= 1.1);
+    target("player + server, under half of mpv's", toMpv, "x", toMpv < 0.5);
+    for (const Latencies::Step step : {Latencies::Pause, Latencies::Stop, Latencies::Replace}) {
+        const Spread ms = spreadOf(merlowLatencies.ms[step]);
+        std::printf("| %s: median within 30 ms, worst under 50 ms | %.1f ms, worst %.1f ms | %s |\n",
+                    Latencies::names[step], ms.median, ms.max, ms.median <= 30.0 && ms.max < 50.0 ? "yes" : "no");
+    }
+    for (const Latencies::Step step : {Latencies::Resume, Latencies::LoadFresh, Latencies::LoadStopped}) {
+        const double ms = spreadOf(merlowLatencies.ms[step]).median;
+        target(std::string(Latencies::names[step]) + ": median within 30 ms", ms, " ms", ms <= 30.0);
+    }
+    const double extraRss = median(playback, "Merlow", [](const Cost& c) { return c.peakRssMiB; })
+                            - median(idle, "bare Qt window", [](const Cost& c) { return c.peakRssMiB; });
     target("first paint within 1.2x of the bare Qt window", merlowPaint.median / barePaint.median, "x",
            merlowPaint.median <= 1.2 * barePaint.median);
-    target("drop to first audio under 50 ms (just started)", drop, " ms", drop < 50.0);
+    target("peak RSS within 10 MiB of the bare Qt window", extraRss, " MiB more", extraRss <= 10.0);
+    const double keyTick = median(idle, "bare Qt window + 200 ms key-map poll", player)
+                           - median(idle, "bare Qt window", player);
+    const double idleNoFile = median(idle, "Merlow, no file", player) - std::max(0.0, keyTick);
     target("idle with no file, less the key-map poll, under 0.05 s/min", idleNoFile, " s/min", idleNoFile < 0.05);
     return 0;
 }

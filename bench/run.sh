@@ -16,10 +16,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Three minutes at 128 kbps and the same tone VBR, as a user's files would be.
+# Three minutes at 128 kbps and the same tone VBR, as a user's files would be;
+# and a file at another pitch, told apart by it when it replaces the first.
+second_hz=523.25
 sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 180 sine 440 gain -6
 lame --quiet -b 128 "$work/tone.wav" "$work/cbr128.mp3"
 lame --quiet -V 2 "$work/tone.wav" "$work/vbr.mp3"
+sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 30 sine "$second_hz" gain -6
+lame --quiet -b 128 "$work/tone.wav" "$work/second.mp3"
 rm "$work/tone.wav"
 
 exec 3> "$work/display"
@@ -34,21 +38,21 @@ report=$work/report.md
     echo "Run $(date -u +%Y-%m-%d) with \`make bench\` ($seconds s a measure, $runs runs; medians, range in brackets)."
     echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores,"
     echo "$(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r); Qt $(version libqt6core6),"
-    echo "SDL $(version libsdl2-2.0-0), libmpg123 $(version libmpg123-0), mpg123 $(version mpg123),"
-    echo "mpv $(version mpv), PulseAudio $(version pulseaudio). A virtual display (Xvfb), no window manager."
+    echo "libmpg123 $(version libmpg123-0), libpulse0 $(version libpulse0), PipeWire $(version pipewire),"
+    echo "PulseAudio $(version pulseaudio), mpg123 $(version mpg123), mpv $(version mpv)."
+    echo "A virtual display (Xvfb), no window manager."
     echo
-    echo "## Playback, idle, start and drop"
+    echo "## Playback, idle, start and commands"
     echo
     echo "Through a PulseAudio null sink the bench starts itself, recorded by parec so that it paces."
     echo
-    "$build/bench/desktop_bench" "$work/cbr128.mp3" "$seconds" "$runs"
+    "$build/bench/desktop_bench" "$work/cbr128.mp3" "$work/second.mp3" "$second_hz" "$seconds" "$runs"
     echo
     echo "## The progress display alone"
     echo
-    echo "The window in-process with SDL's disk driver: its bar repaints and CPU, idle and playing."
+    echo "The window in-process, playing into a PulseAudio null sink of its own: its bar repaints and CPU, idle and playing."
     echo
-    DISPLAY=":$(cat "$work/display")" SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null \
-        "$build/bench/progress_bench" "$work/cbr128.mp3" "$seconds" 2>/dev/null
+    DISPLAY=":$(cat "$work/display")" "$build/bench/progress_bench" "$work/cbr128.mp3" "$seconds" 2>/dev/null
     echo
     echo "## Decoding speed"
     echo
@@ -58,9 +62,10 @@ report=$work/report.md
     echo
     echo "## Position error"
     echo
-    echo "Reported position against the audio delivered, through SDL's disk driver in real time."
+    echo "The engine in-process against what reaches a PulseAudio null sink, recorded by parec:"
+    echo "playing, paused, resumed, and after a second file replaced the first."
     echo
-    SDL_AUDIODRIVER=disk "$build/bench/position_bench" "$work/cbr128.mp3" "$runs" 2>/dev/null
+    "$build/bench/position_bench" "$work/cbr128.mp3" "$work/second.mp3" "$second_hz" "$runs" 2>/dev/null
 } > "$report"
 
 cat "$report"
