@@ -20,7 +20,7 @@ struct timeval;
 // A stream on the sound server (PulseAudio, or PipeWire through its
 // PulseAudio service), through libpulse's threaded main loop.
 //
-// The server holds about a second ahead, so it works in large blocks. Halting
+// The server holds two seconds ahead, so it works in large blocks. Halting
 // fades out by rewriting the few milliseconds about to be heard in the
 // server's queue, then corks the stream once the fade has played: the server
 // rewinds its sink, so nothing queued behind is heard. The next segment
