@@ -1,12 +1,16 @@
 #include "engine/filestream.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include <mpg123.h>
 #include <sys/stat.h>
 
 namespace {
+
+constexpr std::size_t blockBytes = 64 * 1024;
 
 mpg123_ssize_t readStream(void* stream, void* buffer, size_t size)
 {
@@ -28,12 +32,23 @@ bool FileStream::openIn(mpg123_handle_struct* handle)
 
 std::int64_t FileStream::read(void* buffer, std::size_t size)
 {
-    std::string error;
-    const std::optional<std::size_t> got = file_.readAt(buffer, size, begin_ + position_, error);
-    if (!got)
-        return -1;
-    position_ += static_cast<std::int64_t>(*got);
-    return static_cast<std::int64_t>(*got);
+    const std::int64_t blockEnd = blockStart_ + static_cast<std::int64_t>(block_.size());
+    if (position_ < blockStart_ || position_ >= blockEnd) {
+        std::string error;
+        block_.resize(blockBytes);
+        const std::optional<std::size_t> got = file_.readAt(block_.data(), blockBytes, begin_ + position_, error);
+        if (!got) {
+            block_.clear();
+            return -1;
+        }
+        block_.resize(*got);
+        blockStart_ = position_;
+    }
+    const auto offset = static_cast<std::size_t>(position_ - blockStart_);
+    const std::size_t count = std::min(size, block_.size() - offset);
+    std::memcpy(buffer, block_.data() + offset, count);
+    position_ += static_cast<std::int64_t>(count);
+    return static_cast<std::int64_t>(count);
 }
 
 std::int64_t FileStream::seek(std::int64_t offset, int whence)

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/regularfile.h"
 
@@ -9,7 +10,8 @@ struct mpg123_handle_struct;
 
 // The part of a file from an offset on, which libmpg123 reads as a whole
 // stream: decoding can then start at any frame of the file. It must outlive
-// the handle that reads it.
+// the handle that reads it. Reads go to the file in large blocks, since
+// libmpg123 asks for each frame's few hundred bytes in turn.
 class FileStream {
 public:
     FileStream(const RegularFile& file, std::int64_t begin) : file_(file), begin_(begin) {}
@@ -29,4 +31,7 @@ private:
     const RegularFile& file_;
     std::int64_t begin_;
     std::int64_t position_ = 0;
+    // The block last read, and where in the stream it starts.
+    std::vector<std::uint8_t> block_;
+    std::int64_t blockStart_ = 0;
 };
