@@ -24,7 +24,7 @@ namespace {
 
 constexpr int cdRate = 44100;
 
-// Real playback through the disk driver, with the window's drops delivered
+// Real playback through the test's sound server, with the window's drops delivered
 // through its native window as the window system would deliver them.
 class DropTest : public ::testing::Test {
 protected:
