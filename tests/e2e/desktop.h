@@ -50,7 +50,7 @@ protected:
     // Drags what the source is told to offer (its command line) onto the label.
     void dragSourceOntoLabel(std::vector<std::string> arguments)
     {
-        player = x11.findWindow(playerCaption, 10s);
+        player = x11.findWindow(playerCaption, 30s);
         ASSERT_TRUE(player) << readFile(log);
         source.reset(); // its window would be found instead of the new one's
         LabelDrag drag = ::dragOntoLabel(DRAGSOURCE_BINARY, display.name(), x11, xdotool, *player,

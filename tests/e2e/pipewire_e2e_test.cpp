@@ -78,7 +78,7 @@ protected:
 TEST_F(PipeWireDesktop, PlaysPausesAndStopsThroughPipeWireAndPlaysAgainAfterItsRestart)
 {
     auto recording = std::make_unique<SoundServer::Recording>(pipewire.clientEnvironment(), dir.file("heard.raw"));
-    player = x11.findWindow(playerCaption, 10s);
+    player = x11.findWindow(playerCaption, 30s);
     ASSERT_TRUE(player) << readFile(log);
     LabelDrag drag = dragOntoLabel(DRAGSOURCE_BINARY, display.name(), x11, xdotool, *player,
                                    {testFile("cbr44_long.mp3").toStdString()}, dir.file("source-out.txt"));

@@ -28,7 +28,7 @@ TEST(WindowOnADesktop, ShowsItsCaptionAndLayoutAndClosesPromptly)
     const auto merlow = startPlayer(display, audio, log);
 
     X11Connection x11(display.name());
-    const auto window = x11.findWindow(playerCaption, 10s);
+    const auto window = x11.findWindow(playerCaption, 30s);
     ASSERT_TRUE(window.has_value()) << readFile(log);
     EXPECT_EQ(x11.clientSize(*window).width, 394);
     EXPECT_EQ(x11.clientSize(*window).height, 82);
@@ -71,7 +71,7 @@ TEST(WindowWithoutReadableKeys, SaysOnceWhyTheChordsAreOffAndRunsOn)
     ChildProcess merlow(MERLOW_BINARY, options);
 
     X11Connection x11(display.name());
-    const auto window = x11.findWindow(playerCaption, 10s);
+    const auto window = x11.findWindow(playerCaption, 30s);
     ASSERT_TRUE(window.has_value()) << readFile(options.stderrPath);
     const std::string said = readFile(options.stderrPath);
     const std::string line = "merlow: the Caps Lock chords are unavailable: ";

@@ -197,7 +197,7 @@ TEST_F(InstalledPackage, RunsAndShowsItsWindowAsTheEntrysClassWithTheIcon)
     const auto merlow = startPlayer(display, audio, log, launch);
 
     X11Connection x11(display.name());
-    const auto window = x11.findWindow(playerCaption, 10s);
+    const auto window = x11.findWindow(playerCaption, 30s);
     ASSERT_TRUE(window.has_value()) << readFile(log);
     EXPECT_EQ(x11.clientSize(*window).width, 394);
     EXPECT_EQ(x11.windowClass(*window), entry["StartupWMClass"]);
