@@ -95,8 +95,8 @@ bool PulseOutput::connect(std::string& error)
 
 bool PulseOutput::openStream(int rate, int channels, std::string& error)
 {
-    const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(rate), static_cast<std::uint8_t>(channels)};
-    stream_ = pa_stream_new(context_, "Merlow", &spec, nullptr);
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(rate), static_cast<std::uint8_t>(channels)};
+    stream_ = pa_stream_new(context_, "Merlow", &sampleFormat, nullptr);
     if (stream_ == nullptr) {
         error = pa_strerror(pa_context_errno(context_));
         return false;
