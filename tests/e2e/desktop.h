@@ -51,7 +51,7 @@ protected:
     void dragSourceOntoLabel(std::vector<std::string> arguments)
     {
         player = x11.findWindow(playerCaption, 30s);
-        ASSERT_TRUE(player) << readFile(log);
+        ASSERT_TRUE(player) << describePlayer(*merlow, log);
         source.reset(); // its window would be found instead of the new one's
         LabelDrag drag = ::dragOntoLabel(DRAGSOURCE_BINARY, display.name(), x11, xdotool, *player,
                                          std::move(arguments), dir.file("source-out.txt"));

@@ -79,7 +79,7 @@ TEST_F(PipeWireDesktop, PlaysPausesAndStopsThroughPipeWireAndPlaysAgainAfterItsR
 {
     auto recording = std::make_unique<SoundServer::Recording>(pipewire.clientEnvironment(), dir.file("heard.raw"));
     player = x11.findWindow(playerCaption, 30s);
-    ASSERT_TRUE(player) << readFile(log);
+    ASSERT_TRUE(player) << describePlayer(*merlow, log);
     LabelDrag drag = dragOntoLabel(DRAGSOURCE_BINARY, display.name(), x11, xdotool, *player,
                                    {testFile("cbr44_long.mp3").toStdString()}, dir.file("source-out.txt"));
     source = std::move(drag.source);

@@ -115,7 +115,7 @@ TEST_P(ScaledWindow, DrawsEveryControlWhereTheTablePutsIt)
 
     X11Connection x11(display.name());
     const auto window = x11.findWindow(playerCaption, 30s);
-    ASSERT_TRUE(window.has_value()) << readFile(log);
+    ASSERT_TRUE(window.has_value()) << describePlayer(*merlow, log);
     ASSERT_EQ(x11.clientSize(*window).width, 394 * scale);
     ASSERT_EQ(x11.clientSize(*window).height, 82 * scale);
 

@@ -29,7 +29,7 @@ TEST(WindowOnADesktop, ShowsItsCaptionAndLayoutAndClosesPromptly)
 
     X11Connection x11(display.name());
     const auto window = x11.findWindow(playerCaption, 30s);
-    ASSERT_TRUE(window.has_value()) << readFile(log);
+    ASSERT_TRUE(window.has_value()) << describePlayer(*merlow, log);
     EXPECT_EQ(x11.clientSize(*window).width, 394);
     EXPECT_EQ(x11.clientSize(*window).height, 82);
 
@@ -72,7 +72,7 @@ TEST(WindowWithoutReadableKeys, SaysOnceWhyTheChordsAreOffAndRunsOn)
 
     X11Connection x11(display.name());
     const auto window = x11.findWindow(playerCaption, 30s);
-    ASSERT_TRUE(window.has_value()) << readFile(options.stderrPath);
+    ASSERT_TRUE(window.has_value()) << describePlayer(merlow, options.stderrPath);
     const std::string said = readFile(options.stderrPath);
     const std::string line = "merlow: the Caps Lock chords are unavailable: ";
     ASSERT_NE(said.find(line), std::string::npos) << said;

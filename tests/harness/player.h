@@ -28,5 +28,9 @@ std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display,
                                           const std::vector<std::pair<std::string, std::string>>& soundEnvironment,
                                           const std::string& stderrPath, const PlayerLaunch& launch = {});
 
+// What a player that has not shown its window is doing: whether it still
+// runs, its threads' stacks as gdb sees them, and what it wrote to stderr.
+std::string describePlayer(ChildProcess& player, const std::string& stderrPath);
+
 // A file in the folder the tests leave their screenshots and logs in.
 std::string artifact(const std::string& name);

@@ -198,7 +198,7 @@ TEST_F(InstalledPackage, RunsAndShowsItsWindowAsTheEntrysClassWithTheIcon)
 
     X11Connection x11(display.name());
     const auto window = x11.findWindow(playerCaption, 30s);
-    ASSERT_TRUE(window.has_value()) << readFile(log);
+    ASSERT_TRUE(window.has_value()) << describePlayer(*merlow, log);
     EXPECT_EQ(x11.clientSize(*window).width, 394);
     EXPECT_EQ(x11.windowClass(*window), entry["StartupWMClass"]);
     EXPECT_TRUE(x11.hasProperty(*window, "_NET_WM_ICON"));
