@@ -8,6 +8,7 @@
 #include "mpris/mprisservice.h"
 #include "platform/displaycheck.h"
 #include "platform/keystate.h"
+#include "platform/sessionbus.h"
 #include "window/form1.h"
 #include "window/messagebox.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "merlow: %s\n", reason.c_str());
         return 1;
     }
+    refuseSessionBusLaunch();
     QApplication app(argc, argv);
     QApplication::setApplicationName(applicationTitle());
     // Ties the windows to the installed desktop entry and its icon.

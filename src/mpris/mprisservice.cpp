@@ -3,12 +3,12 @@
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QFileInfo>
 #include <QStringList>
 
 #include "mpris/playbackwatch.h"
 #include "mpris/playeradaptor.h"
 #include "mpris/rootadaptor.h"
+#include "platform/sessionbus.h"
 #include "window/form1.h"
 
 namespace {
@@ -16,16 +16,6 @@ namespace {
 const QString objectPath = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString baseName = QStringLiteral("org.mpris.MediaPlayer2.merlow");
-
-// Whether a session bus can be found without starting one: libdbus would
-// otherwise launch a bus daemon of its own for the X display.
-bool sessionBusKnown()
-{
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-        return true;
-    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtimeDir.isEmpty() && QFileInfo::exists(runtimeDir + QStringLiteral("/bus"));
-}
 
 } // namespace
 

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
+
+#include <QRegularExpression>
 
 // The traced program under strace, every file operation logged to `traceLog`;
 // a leak check cannot run under a tracer, so a sanitizer build skips it.
@@ -21,15 +22,30 @@ struct FileWrites {
 // What the trace shows written, but for /dev/null.
 inline FileWrites fileWrites(const std::string& traceLog)
 {
-    const std::regex writes(R"((O_WRONLY|O_RDWR|O_CREAT|O_TRUNC|^\d+ +(creat|mkdir|mkdirat|unlink|unlinkat|rename|renameat2?|truncate|link|symlink|chmod)\())");
+    const QRegularExpression writes(QStringLiteral(R"((O_WRONLY|O_RDWR|O_CREAT|O_TRUNC|^\d+ +(creat|mkdir|mkdirat|unlink|unlinkat|rename|renameat2?|truncate|link|symlink|chmod)\())"));
     std::ifstream trace(traceLog);
     FileWrites found;
     for (std::string line; std::getline(trace, line); ++found.lines) {
-        if (!std::regex_search(line, writes) || line.find(" = -1 ") != std::string::npos)
+        if (!writes.match(QString::fromStdString(line)).hasMatch() || line.find(" = -1 ") != std::string::npos)
             continue;
         if (line.find("\"/dev/null\"") != std::string::npos)
             continue;
         found.offending.push_back(line);
     }
     return found;
+}
+
+// The programs the trace shows run, in order, each by the path it was run
+// by, whether or not it could be.
+inline std::vector<std::string> programsRun(const std::string& traceLog)
+{
+    const QRegularExpression execve(QStringLiteral(R"re(^\d+ +execve\("([^"]*)")re"));
+    std::ifstream trace(traceLog);
+    std::vector<std::string> programs;
+    for (std::string line; std::getline(trace, line);) {
+        const QRegularExpressionMatch run = execve.match(QString::fromStdString(line));
+        if (run.hasMatch())
+            programs.push_back(run.captured(1).toStdString());
+    }
+    return programs;
 }

@@ -13,7 +13,7 @@ protected:
     static std::string traceLog() { return artifact("strace.log"); }
 };
 
-TEST_F(TracedDesktopDrop, ASessionOfDropsAndPlaybackWritesNoFile)
+TEST_F(TracedDesktopDrop, ASessionOfDropsAndPlaybackWritesNoFileAndRunsNoOtherProgram)
 {
     dragOntoLabel("cbr44_stereo.mp3");
     ASSERT_TRUE(waitForSound(0.5)) << readFile(log);
@@ -25,6 +25,8 @@ TEST_F(TracedDesktopDrop, ASessionOfDropsAndPlaybackWritesNoFile)
     const FileWrites written = fileWrites(traceLog());
     EXPECT_GT(written.lines, 100) << "the trace is missing";
     EXPECT_TRUE(written.offending.empty()) << written.offending.front();
+    // No session bus here: none is launched for the display either.
+    EXPECT_EQ(programsRun(traceLog()), (std::vector<std::string>{"/usr/bin/env", MERLOW_BINARY}));
 }
 
 } // namespace
