@@ -49,7 +49,7 @@ test-tsan: deps
 	  ctest --output-on-failure -j $(JOBS) -R '^(Engine|PlaybackClock|HeaderCheck)'
 
 test-fuzz: deps
-	@scripts/fuzz.sh 50 $(BUILD)-fuzz
+	@scripts/fuzz.sh 25 $(BUILD)-fuzz
 
 # The fuzzers for as long as asked: make fuzz FUZZ_SECONDS=3600
 fuzz: deps
