@@ -119,7 +119,7 @@ TEST_F(PipeWireDesktop, PlaysPausesAndStopsThroughPipeWireAndPlaysAgainAfterItsR
     pipewire.restart();
     recording = std::make_unique<SoundServer::Recording>(pipewire.clientEnvironment(), dir.file("after.raw"));
     clickPlay();
-    EXPECT_TRUE(timeUntil(true, *recording).has_value()) << readFile(log);
+    EXPECT_TRUE(timeUntil(true, *recording).has_value()) << readFile(log) << pipewire.describe();
     EXPECT_TRUE(screenshot(display.name(), artifact("pipewire.png")));
 }
 

@@ -75,17 +75,42 @@ void PipeWireServer::start()
 
     // The sink, once the session manager lets it be made.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (;;) {
-        ChildProcess::Options options;
-        options.arguments = {"load-module", "module-null-sink", "sink_name=null"};
-        options.environment = clientEnvironment();
-        ChildProcess pactl("/usr/bin/pactl", options);
-        if (pactl.waitForExit(std::chrono::seconds(5)) == 0)
-            return;
+    while (!run("/usr/bin/pactl", {"load-module", "module-null-sink", "sink_name=null"}, clientEnvironment())) {
         if (std::chrono::steady_clock::now() > deadline)
             throw std::runtime_error("no null sink on pipewire-pulse");
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    // Ready once the session manager has made it the default: a stream
+    // made before then may be left linked to nothing.
+    while (run("/usr/bin/pw-metadata", {"-n", "default", "0", "default.audio.sink"}, environment())
+               .value_or("")
+               .find(R"({"name":"null"})")
+           == std::string::npos) {
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error("the session manager did not take up the null sink");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string PipeWireServer::describe() const
+{
+    std::string description;
+    for (const char* what : {"sinks", "sink-inputs"})
+        description += run("/usr/bin/pactl", {"list", what}, clientEnvironment()).value_or(std::string("no ") + what + "\n");
+    return description;
+}
+
+std::optional<std::string> PipeWireServer::run(const std::string& program, const std::vector<std::string>& arguments,
+                                               const std::vector<std::pair<std::string, std::string>>& environment) const
+{
+    ChildProcess::Options options;
+    options.arguments = arguments;
+    options.environment = environment;
+    options.stdoutPath = dir_.file("tool.out");
+    ChildProcess tool(program, options);
+    if (tool.waitForExit(std::chrono::seconds(5)) != 0)
+        return std::nullopt;
+    return readFile(options.stdoutPath);
 }
 
 void PipeWireServer::stopAll()

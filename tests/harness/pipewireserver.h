@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,12 +28,19 @@ public:
     void killServer();
     void restart();
 
+    // Its sinks and the streams playing into them, as pactl lists them: what
+    // a failed test shows.
+    std::string describe() const;
+
 private:
     void start();
     void stopAll();
     std::unique_ptr<ChildProcess> daemon(const std::string& path, const std::vector<std::string>& arguments,
                                          const std::string& log) const;
     std::vector<std::pair<std::string, std::string>> environment() const;
+    // What a tool printed, once it has run and succeeded within 5 s.
+    std::optional<std::string> run(const std::string& program, const std::vector<std::string>& arguments,
+                                   const std::vector<std::pair<std::string, std::string>>& environment) const;
 
     TempDir dir_;
     std::string runtime_;
