@@ -16,10 +16,11 @@ std::string runtimeDir()
 
 } // namespace
 
-std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const TestSink& audio,
+std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display, const TestSink& /*audio*/,
                                           const std::string& stderrPath, const PlayerLaunch& launch)
 {
-    return startPlayer(display, audio.environment(), stderrPath, launch);
+    // One sink serves the whole test process.
+    return startPlayer(display, TestSink::environment(), stderrPath, launch);
 }
 
 std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display,
