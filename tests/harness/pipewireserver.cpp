@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -16,6 +17,19 @@ bool waitFor(const std::string& path, ChildProcess& owner)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+// What a tool printed, once it has run and succeeded within 5 s.
+std::optional<std::string> run(const std::string& program, const std::vector<std::string>& arguments,
+                               const std::vector<std::pair<std::string, std::string>>& environment)
+{
+    ChildProcess::Options options;
+    options.arguments = arguments;
+    options.environment = environment;
+    ProgramOutput output = runToEnd(program, options, std::chrono::seconds(5));
+    if (output.status != 0)
+        return std::nullopt;
+    return std::move(output.out);
 }
 
 } // namespace
@@ -100,18 +114,6 @@ std::string PipeWireServer::describe() const
     return description;
 }
 
-std::optional<std::string> PipeWireServer::run(const std::string& program, const std::vector<std::string>& arguments,
-                                               const std::vector<std::pair<std::string, std::string>>& environment) const
-{
-    ChildProcess::Options options;
-    options.arguments = arguments;
-    options.environment = environment;
-    options.stdoutPath = dir_.file("tool.out");
-    ChildProcess tool(program, options);
-    if (tool.waitForExit(std::chrono::seconds(5)) != 0)
-        return std::nullopt;
-    return readFile(options.stdoutPath);
-}
 
 void PipeWireServer::stopAll()
 {

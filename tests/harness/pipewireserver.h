@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,9 +37,6 @@ private:
     std::unique_ptr<ChildProcess> daemon(const std::string& path, const std::vector<std::string>& arguments,
                                          const std::string& log) const;
     std::vector<std::pair<std::string, std::string>> environment() const;
-    // What a tool printed, once it has run and succeeded within 5 s.
-    std::optional<std::string> run(const std::string& program, const std::vector<std::string>& arguments,
-                                   const std::vector<std::pair<std::string, std::string>>& environment) const;
 
     TempDir dir_;
     std::string runtime_;

@@ -2,8 +2,6 @@
 
 #include <filesystem>
 
-#include "harness/tempdir.h"
-
 namespace {
 
 std::string runtimeDir()
@@ -53,11 +51,8 @@ std::string describePlayer(ChildProcess& player, const std::string& stderrPath)
     std::string description = "its stderr:\n" + readFile(stderrPath);
     if (!player.running())
         return "the player has exited; " + description;
-    const TempDir dir;
     ChildProcess::Options options;
     options.arguments = {"-batch", "-p", std::to_string(player.pid()), "-ex", "thread apply all bt"};
-    options.stdoutPath = dir.file("stacks.txt");
-    ChildProcess gdb("/usr/bin/gdb", options);
-    gdb.waitForExit(std::chrono::seconds(60));
-    return "the player runs; its threads:\n" + readFile(dir.file("stacks.txt")) + description;
+    const ProgramOutput stacks = runToEnd("/usr/bin/gdb", options, std::chrono::seconds(60));
+    return "the player runs; its threads:\n" + stacks.out + description;
 }

@@ -10,8 +10,11 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "harness/tempdir.h"
 
 namespace {
 
@@ -117,4 +120,28 @@ std::string readFile(const std::string& path)
 {
     std::ifstream in(path);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+ProgramOutput runToEnd(const std::string& path, ChildProcess::Options options, std::chrono::milliseconds timeout)
+{
+    const TempDir dir;
+    options.stdoutPath = dir.file("out.txt");
+    options.stderrPath = dir.file("err.txt");
+    ChildProcess program(path, options);
+    ProgramOutput output;
+    output.status = program.waitForExit(timeout);
+    output.out = readFile(options.stdoutPath);
+    output.err = readFile(options.stderrPath);
+    return output;
+}
+
+std::string readFirstLine(int fd, std::chrono::milliseconds timeout)
+{
+    std::string line;
+    pollfd ready{fd, POLLIN, 0};
+    char c = 0;
+    while (poll(&ready, 1, static_cast<int>(timeout.count())) == 1 && read(fd, &c, 1) == 1 && c != '\n')
+        line += c;
+    close(fd);
+    return line;
 }

@@ -41,3 +41,18 @@ private:
 };
 
 std::string readFile(const std::string& path);
+
+// What a program run to its end printed.
+struct ProgramOutput {
+    std::optional<int> status; // nothing when it did not end in time
+    std::string out;
+    std::string err;
+};
+// Runs a program to its end, or until the timeout, its output captured; the
+// output paths in `options` are its own.
+ProgramOutput runToEnd(const std::string& path, ChildProcess::Options options, std::chrono::milliseconds timeout);
+
+// The first line written to `fd`, without its newline: empty when none comes
+// within the timeout. For a child that says on a pipe when it is ready. Closes
+// `fd`.
+std::string readFirstLine(int fd, std::chrono::milliseconds timeout);

@@ -2,7 +2,6 @@
 
 #include <stdexcept>
 
-#include <poll.h>
 #include <unistd.h>
 
 SessionBus::SessionBus(const std::string& configFile)
@@ -17,11 +16,7 @@ SessionBus::SessionBus(const std::string& configFile)
     close(fds[1]);
 
     // The daemon prints its address once it accepts connections.
-    pollfd ready{fds[0], POLLIN, 0};
-    char c = 0;
-    while (poll(&ready, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
-        address_ += c;
-    close(fds[0]);
+    address_ = readFirstLine(fds[0], std::chrono::seconds(10));
     if (address_.empty())
         throw std::runtime_error("dbus-daemon did not start");
 }
@@ -34,18 +29,10 @@ SessionBus::~SessionBus()
 SessionBus::Output SessionBus::run(const std::string& program, const std::vector<std::string>& arguments,
                                    std::chrono::milliseconds timeout) const
 {
-    const TempDir dir;
     ChildProcess::Options options;
     options.arguments = arguments;
     options.environment = {environment()};
-    options.stdoutPath = dir.file("out.txt");
-    options.stderrPath = dir.file("err.txt");
-    ChildProcess client(program, options);
-    Output output;
-    output.status = client.waitForExit(timeout);
-    output.out = readFile(options.stdoutPath);
-    output.err = readFile(options.stderrPath);
-    return output;
+    return runToEnd(program, options, timeout);
 }
 
 std::unique_ptr<ChildProcess> SessionBus::start(const std::string& program, const std::vector<std::string>& arguments,

@@ -24,11 +24,7 @@ public:
     const std::string& address() const { return address_; }
     std::pair<std::string, std::string> environment() const { return {"DBUS_SESSION_BUS_ADDRESS", address_}; }
 
-    struct Output {
-        std::optional<int> status; // nothing when it did not end in time
-        std::string out;
-        std::string err;
-    };
+    using Output = ProgramOutput;
     // Runs a client on this bus to its end.
     Output run(const std::string& program, const std::vector<std::string>& arguments,
                std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;

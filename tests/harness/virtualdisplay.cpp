@@ -2,7 +2,6 @@
 
 #include <stdexcept>
 
-#include <poll.h>
 #include <unistd.h>
 
 #include "harness/process.h"
@@ -19,12 +18,7 @@ VirtualDisplay::VirtualDisplay(int width, int height)
     close(fds[1]);
 
     // Xvfb writes its display number once it accepts connections.
-    std::string number;
-    pollfd ready{fds[0], POLLIN, 0};
-    char c = 0;
-    while (poll(&ready, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(fds[0]);
+    const std::string number = readFirstLine(fds[0], std::chrono::seconds(10));
     if (number.empty())
         throw std::runtime_error("Xvfb did not start");
     name_ = ":" + number;

@@ -30,15 +30,10 @@ struct Output {
 
 Output run(const std::string& program, const std::vector<std::string>& arguments)
 {
-    const TempDir dir;
     ChildProcess::Options options;
     options.arguments = arguments;
-    options.stdoutPath = dir.file("stdout.txt");
-    options.stderrPath = dir.file("stderr.txt");
-    ChildProcess child(program, options);
-    Output out{child.waitForExit(60s), {}};
-    out.text = readFile(options.stdoutPath) + readFile(options.stderrPath);
-    return out;
+    const ProgramOutput output = runToEnd(program, options, 60s);
+    return {output.status, output.out + output.err};
 }
 
 // The keys of a desktop entry's main group.
