@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/decoder.h"
+#include "decode/mpg123decoder.h"
 #include "harness/process.h"
 #include "stats.h"
 
@@ -28,7 +28,7 @@ double secondsSince(Clock::time_point start)
 double decodeWithEngine(const std::string& path)
 {
     std::string error;
-    const auto decoder = Decoder::open(path, error);
+    const auto decoder = Mpg123Decoder::open(path, error);
     if (!decoder) {
         std::cerr << "decode_bench: " << path << ": " << error << "\n";
         std::exit(1);

@@ -24,7 +24,7 @@
 #include <QThread>
 
 #include "engine/enginestates.h"
-#include "engine/mediaplayer.h"
+#include "support/systemmediaplayer.h"
 #include "harness/pcm.h"
 #include "harness/testsink.h"
 #include "sinkchanges.h"
@@ -113,7 +113,7 @@ int main(int argc, char* argv[])
     for (int run = 0; run < std::atoi(argv[4]); ++run) {
         const TestSink audio;
         audio.useInThisProcess();
-        MediaPlayer player;
+        SystemMediaPlayer player;
         player.setFileName(QString::fromLocal8Bit(argv[1]));
         const auto start = Clock::now();
         while (player.openState() != OpenState::Open || player.currentPosition() < 0.2) {

@@ -12,6 +12,7 @@
 
 #include "engine/mediaengine.h"
 #include "harness/testsink.h"
+#include "support/systemmediaplayer.h"
 #include "support/paintcounter.h"
 #include "window/form1.h"
 #include "window/progressbar.h"
@@ -45,7 +46,7 @@ int main(int argc, char* argv[])
     const QString file = QString::fromLocal8Bit(argv[1]);
     const int seconds = std::atoi(argv[2]);
 
-    Form1 window;
+    Form1 window(new SystemMediaPlayer);
     window.show();
     PaintCounter counter;
     window.findChild<ProgressBar*>(QStringLiteral("ProgressBar1"))->installEventFilter(&counter);

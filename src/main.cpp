@@ -4,8 +4,10 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "decode/mpg123decoder.h"
 #include "engine/mediaplayer.h"
 #include "mpris/mprisservice.h"
+#include "output/serveroralsaoutput.h"
 #include "platform/displaycheck.h"
 #include "platform/keystate.h"
 #include "platform/sessionbus.h"
@@ -28,7 +30,8 @@ int main(int argc, char* argv[])
     std::unique_ptr<KeyStateSource> keys = systemKeyState(reason);
     if (!keys)
         std::fprintf(stderr, "merlow: the Caps Lock chords are unavailable: %s\n", reason.c_str());
-    auto* engine = new MediaPlayer;
+    // MP3 files decoded by libmpg123, played through the sound server or ALSA.
+    auto* engine = new MediaPlayer(std::make_unique<ServerOrAlsaOutput>(), &Mpg123Decoder::open);
     Form1 window(engine, std::move(keys));
     window.show();
     MprisService mediaControls(window, *engine);

@@ -4,20 +4,8 @@
 
 #include "platform/nativepath.h"
 
-#include "engine/decoder.h"
 #include "engine/playbackshared.h"
 #include "engine/playbackworker.h"
-#include "engine/systemoutput.h"
-
-MediaPlayer::MediaPlayer(QObject* parent)
-    : MediaPlayer(
-          std::make_unique<SystemOutput>(),
-          [](const std::string& path, std::string& error, std::stop_token cancel) -> std::unique_ptr<SampleSource> {
-              return Decoder::open(path, error, std::move(cancel));
-          },
-          parent)
-{
-}
 
 MediaPlayer::MediaPlayer(std::unique_ptr<AudioOutput> output, SourceOpener openSource, QObject* parent)
     : MediaEngine(parent), shared_(std::make_unique<PlaybackShared>())

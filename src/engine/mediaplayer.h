@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "engine/mediaengine.h"
-#include "engine/samplesource.h"
+#include "decode/samplesource.h"
 
 class AudioOutput;
 struct PlaybackShared;
@@ -15,10 +15,8 @@ class PlaybackWorker;
 class MediaPlayer : public MediaEngine {
     Q_OBJECT
 public:
-    explicit MediaPlayer(QObject* parent = nullptr);
-    // Plays through `output` instead of the system's, what `openSource`
-    // opens instead of what libmpg123 decodes.
-    MediaPlayer(std::unique_ptr<AudioOutput> output, SourceOpener openSource, QObject* parent);
+    // Plays what `openSource` opens through `output`.
+    MediaPlayer(std::unique_ptr<AudioOutput> output, SourceOpener openSource, QObject* parent = nullptr);
     ~MediaPlayer() override;
 
     void setFileName(const QString& path) override;

@@ -5,7 +5,7 @@
 
 #include <pthread.h>
 
-#include "engine/fade.h"
+#include "output/fade.h"
 #include "engine/playbackshared.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/audiooutput.h"
-#include "engine/samplesource.h"
+#include "output/audiooutput.h"
+#include "decode/samplesource.h"
 
 struct PlaybackShared;
 

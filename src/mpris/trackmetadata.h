@@ -3,7 +3,7 @@
 #include <QString>
 #include <QVariantMap>
 
-#include "mpris/tracktags.h"
+#include "decode/tracktags.h"
 
 // The file the engine has open, as the desktop is told of it.
 struct Track {

@@ -7,7 +7,7 @@
 #include <QTimer>
 
 #include "engine/enginestates.h"
-#include "engine/mediaplayer.h"
+#include "engine/mediaengine.h"
 #include "platform/keystate.h"
 #include "window/controltable.h"
 #include "window/messagebox.h"
@@ -43,10 +43,7 @@ Form1::Form1(MediaEngine* engine, std::unique_ptr<KeyStateSource> keys, QWidget*
     setFixedSize(ControlTable::clientWidth / ControlTable::twipsPerPixel,
                  ControlTable::clientHeight / ControlTable::twipsPerPixel);
 
-    if (engine == nullptr)
-        engine = new MediaPlayer(this);
-    else
-        engine->setParent(this);
+    engine->setParent(this);
     MediaPlayer1 = engine;
     MediaPlayer1->setObjectName(QStringLiteral("MediaPlayer1"));
 

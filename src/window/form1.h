@@ -23,10 +23,9 @@ class Form1 : public QWidget {
 public:
     using MessagePresenter = std::function<void(const QString& text)>;
 
-    // Takes ownership of `engine`, and without one makes the real engine.
-    // The chords read `keys`; without it no key is ever seen down.
-    explicit Form1(MediaEngine* engine = nullptr, std::unique_ptr<KeyStateSource> keys = nullptr,
-                   QWidget* parent = nullptr);
+    // Takes ownership of `engine`. The chords read `keys`; without it no key
+    // is ever seen down.
+    explicit Form1(MediaEngine* engine, std::unique_ptr<KeyStateSource> keys = nullptr, QWidget* parent = nullptr);
     ~Form1() override;
 
     // Where message texts go; by default a modal message box.

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/audiooutput.h"
+#include "output/audiooutput.h"
 
 // An output that plays nothing: it takes half a second ahead, "plays" once
 // started, in real time or as many times faster as asked, and logs what it

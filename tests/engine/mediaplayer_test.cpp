@@ -12,11 +12,12 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
-#include "engine/decoder.h"
+#include "decode/mpg123decoder.h"
 #include "engine/enginestates.h"
 #include "engine/fakeoutput.h"
 #include "engine/mediaplayer.h"
 #include "harness/testsink.h"
+#include "support/systemmediaplayer.h"
 #include "support/testdata.h"
 #include "support/wait.h"
 
@@ -126,7 +127,7 @@ protected:
     TestSink audio;
     // Before the player, whose engine connects as it starts.
     const bool sinkInUse = (TestSink::useInThisProcess(), true);
-    MediaPlayer player;
+    SystemMediaPlayer player;
 };
 
 TEST_F(EngineTest, OpeningReportsEachChangeOnTheGuiThreadAndStartsPlaying)
@@ -384,7 +385,7 @@ TEST(EngineLifetime, DestroyingAPlayingEngineSilencesItPromptly)
 {
     const TestSink audio;
     audio.useInThisProcess();
-    auto player = std::make_unique<MediaPlayer>();
+    auto player = std::make_unique<SystemMediaPlayer>();
     player->setFileName(testFile("cbr44_stereo.mp3"));
     ASSERT_TRUE(waitUntil([&] { return player->currentPosition() > 0.2; }, 5s));
     const auto start = std::chrono::steady_clock::now();
@@ -404,7 +405,7 @@ TEST(EngineWithoutAudio, NoOutputIsReportedAndPlayingWorksOnceOneIsBack)
     std::ofstream(dir.file("asound.conf")) << "# no devices\n";
     setenv("ALSA_CONFIG_PATH", dir.file("asound.conf").c_str(), 1);
     setenv("PULSE_SERVER", ("unix:" + dir.file("no-server")).c_str(), 1);
-    MediaPlayer player;
+    SystemMediaPlayer player;
     QSignalSpy failures(&player, &MediaEngine::playbackFailed);
     player.setFileName(testFile("cbr44_stereo.mp3"));
     ASSERT_TRUE(failures.wait(5000));
@@ -431,7 +432,7 @@ TEST(EngineOnAlsa, PlaysThroughTheDefaultDeviceWhereNoServerAnswers)
                                            << "\"\n  format raw\n}\npcm.discard { type null }\n";
     setenv("ALSA_CONFIG_PATH", dir.file("asound.conf").c_str(), 1);
     setenv("PULSE_SERVER", ("unix:" + dir.file("no-server")).c_str(), 1);
-    MediaPlayer player;
+    SystemMediaPlayer player;
     QSignalSpy failures(&player, &MediaEngine::playbackFailed);
     player.setFileName(testFile("cbr44_stereo.mp3"));
     ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
@@ -447,7 +448,7 @@ TEST(EngineOnAlsa, PlaysThroughTheDefaultDeviceWhereNoServerAnswers)
 
 std::unique_ptr<SampleSource> openDecoder(const std::string& path, std::string& error, std::stop_token cancel)
 {
-    return Decoder::open(path, error, std::move(cancel));
+    return Mpg123Decoder::open(path, error, std::move(cancel));
 }
 
 // An open that lasts until it is abandoned, for "slow.mp3"; others open as

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/mediaplayer.h"
 #include "filecheck/checkmp3header.h"
 #include "harness/testsink.h"
 #include "harness/nonregularfiles.h"
 #include "harness/tempdir.h"
+#include "support/systemmediaplayer.h"
 #include "support/testdata.h"
 #include "support/wait.h"
 
@@ -110,7 +110,7 @@ TEST(HeaderCheckWhilePlaying, ReadsTheFileTheEngineHasOpen)
 {
     const TestSink audio;
     audio.useInThisProcess();
-    MediaPlayer player;
+    SystemMediaPlayer player;
     player.setFileName(testFile("cbr44_stereo.mp3"));
     ASSERT_TRUE(waitUntil([&] { return player.playState() == 2; }, 5s));
     EXPECT_EQ(CheckMP3Header(testFile("cbr44_stereo.mp3")), TruthTrue);

@@ -3,14 +3,14 @@
 #include <array>
 #include <cstdlib>
 
-#include "engine/decoder.h"
+#include "decode/mpg123decoder.h"
 #include "memoryfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static MemoryFile file;
     std::string error;
-    const std::unique_ptr<Decoder> decoder = Decoder::open(file.hold(data, size), error);
+    const std::unique_ptr<Mpg123Decoder> decoder = Mpg123Decoder::open(file.hold(data, size), error);
     if (!decoder)
         return 0;
     if (decoder->channels() < 1 || decoder->channels() > 2 || decoder->rate() <= 0 || decoder->lengthFrames() < 0)

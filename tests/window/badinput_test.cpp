@@ -12,6 +12,7 @@
 #include "harness/testsink.h"
 #include "harness/nonregularfiles.h"
 #include "platform/nativepath.h"
+#include "support/systemmediaplayer.h"
 #include "support/drops.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -48,7 +49,7 @@ protected:
     BadInput()
     {
         audio.useInThisProcess();
-        window = std::make_unique<Form1>();
+        window = std::make_unique<Form1>(new SystemMediaPlayer);
         window->setMessagePresenter([this](const QString& text) { messages.push_back(text); });
         window->show();
     }

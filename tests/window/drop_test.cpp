@@ -13,6 +13,7 @@
 #include "engine/mediaengine.h"
 #include "harness/testsink.h"
 #include "harness/nonregularfiles.h"
+#include "support/systemmediaplayer.h"
 #include "support/drops.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -31,7 +32,7 @@ protected:
     DropTest()
     {
         audio.useInThisProcess();
-        window = std::make_unique<Form1>();
+        window = std::make_unique<Form1>(new SystemMediaPlayer);
         window->setMessagePresenter([this](const QString& text) { messages.push_back(text); });
         window->show();
     }

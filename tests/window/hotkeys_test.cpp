@@ -3,10 +3,10 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "engine/mediaplayer.h"
 #include "fakeengine.h"
 #include "harness/testsink.h"
 #include "platform/keystate.h"
+#include "support/systemmediaplayer.h"
 #include "support/testdata.h"
 #include "support/wait.h"
 #include "window/form1.h"
@@ -125,7 +125,7 @@ TEST(ChordWithTheRealEngine, AHeldChordTogglesPauseAndPlayAtEveryTick)
     const TestSink audio;
     audio.useInThisProcess();
     auto* keys = new FakeKeys;
-    Form1 window(nullptr, std::unique_ptr<KeyStateSource>(keys));
+    Form1 window(new SystemMediaPlayer, std::unique_ptr<KeyStateSource>(keys));
     auto* engine = window.findChild<MediaEngine*>(QStringLiteral("MediaPlayer1"));
 
     keys->hold({VirtualKey::CapsLock, VirtualKey::A});

@@ -4,9 +4,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "engine/mediaplayer.h"
 #include "fakeengine.h"
 #include "harness/testsink.h"
+#include "support/systemmediaplayer.h"
 #include "support/testdata.h"
 #include "support/wait.h"
 #include "window/form1.h"
@@ -30,7 +30,7 @@ protected:
 };
 
 using ProgressWithFakeEngine = ProgressTest<FakeEngine>;
-using ProgressWithRealEngine = ProgressTest<MediaPlayer>;
+using ProgressWithRealEngine = ProgressTest<SystemMediaPlayer>;
 
 TEST_F(ProgressWithFakeEngine, OnlyTheOpenStateSetsTheRangeAndStartsTheTimer)
 {

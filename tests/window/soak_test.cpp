@@ -5,6 +5,7 @@
 #include "engine/enginestates.h"
 #include "engine/mediaengine.h"
 #include "harness/testsink.h"
+#include "support/systemmediaplayer.h"
 #include "support/drops.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -26,7 +27,7 @@ TEST(Soak, AThousandCyclesOfDropPlayPauseStopAndReplaceLeaveNothingBehind)
 {
     const TestSink audio;
     audio.useInThisProcess();
-    Form1 window;
+    Form1 window(new SystemMediaPlayer);
     std::vector<QString> messages;
     window.setMessagePresenter([&](const QString& text) { messages.push_back(text); });
     window.show();

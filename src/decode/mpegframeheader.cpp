@@ -1,4 +1,4 @@
-#include "engine/mpegframeheader.h"
+#include "decode/mpegframeheader.h"
 
 #include <array>
 

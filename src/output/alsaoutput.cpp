@@ -1,4 +1,4 @@
-#include "engine/alsaoutput.h"
+#include "output/alsaoutput.h"
 
 #include <algorithm>
 #include <cerrno>

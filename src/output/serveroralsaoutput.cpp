@@ -1,11 +1,11 @@
-#include "engine/systemoutput.h"
+#include "output/serveroralsaoutput.h"
 
-SystemOutput::SystemOutput()
+ServerOrAlsaOutput::ServerOrAlsaOutput()
 {
     server_.setWake([this] { wakeEngine(); });
 }
 
-bool SystemOutput::prepare(int rate, int channels, std::string& error)
+bool ServerOrAlsaOutput::prepare(int rate, int channels, std::string& error)
 {
     if (current_ != nullptr && current_->isOpen() && !current_->lost())
         return current_->prepare(rate, channels, error);
@@ -24,32 +24,32 @@ bool SystemOutput::prepare(int rate, int channels, std::string& error)
     return false;
 }
 
-void SystemOutput::close()
+void ServerOrAlsaOutput::close()
 {
     if (current_ != nullptr)
         current_->close();
     current_ = nullptr;
 }
 
-void SystemOutput::write(const std::int16_t* samples, std::size_t frames)
+void ServerOrAlsaOutput::write(const std::int16_t* samples, std::size_t frames)
 {
     if (current_ != nullptr)
         current_->write(samples, frames);
 }
 
-void SystemOutput::endOfData()
+void ServerOrAlsaOutput::endOfData()
 {
     if (current_ != nullptr)
         current_->endOfData();
 }
 
-void SystemOutput::start()
+void ServerOrAlsaOutput::start()
 {
     if (current_ != nullptr)
         current_->start();
 }
 
-std::chrono::milliseconds SystemOutput::refillPeriod() const
+std::chrono::milliseconds ServerOrAlsaOutput::refillPeriod() const
 {
     return current_ != nullptr ? current_->refillPeriod() : std::chrono::milliseconds(250);
 }

@@ -4,7 +4,7 @@
 
 #include "harness/nonregularfiles.h"
 #include "harness/tempdir.h"
-#include "mpris/tracktags.h"
+#include "decode/tracktags.h"
 #include "platform/nativepath.h"
 #include "support/testdata.h"
 

@@ -7,6 +7,7 @@
 #include "harness/pcm.h"
 #include "harness/soundserver.h"
 #include "support/drops.h"
+#include "support/systemmediaplayer.h"
 #include "support/testdata.h"
 #include "support/wait.h"
 #include "window/form1.h"
@@ -21,7 +22,7 @@ constexpr int cdRate = 44100;
 // the test runs itself, heard on the null sink's monitor.
 class SoundServerTest : public ::testing::Test {
 protected:
-    SoundServerTest()
+    SoundServerTest() : window(new SystemMediaPlayer)
     {
         window.setMessagePresenter([this](const QString& text) { messages.push_back(text); });
         window.show();

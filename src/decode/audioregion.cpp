@@ -1,4 +1,4 @@
-#include "engine/audioregion.h"
+#include "decode/audioregion.h"
 
 #include <algorithm>
 #include <array>

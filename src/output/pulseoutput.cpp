@@ -1,4 +1,4 @@
-#include "engine/pulseoutput.h"
+#include "output/pulseoutput.h"
 
 #include <algorithm>
 #include <thread>
@@ -10,7 +10,7 @@
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
 
-#include "engine/fade.h"
+#include "output/fade.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "engine/audiooutput.h"
+#include "output/audiooutput.h"
 
 struct _snd_pcm; // NOLINT(bugprone-reserved-identifier): ALSA's own name
 

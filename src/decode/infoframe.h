@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-#include "engine/mpegframeheader.h"
+#include "decode/mpegframeheader.h"
 
 // What an encoder wrote into the first frame of a stream about the whole of
 // it: a Xing frame (called Info in a constant-bitrate file, and carrying the

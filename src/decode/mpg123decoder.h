@@ -7,24 +7,24 @@
 #include <string>
 #include <utility>
 
-#include "engine/filestream.h"
-#include "engine/lengthestimate.h"
-#include "engine/samplesource.h"
+#include "decode/filestream.h"
+#include "decode/lengthestimate.h"
+#include "decode/samplesource.h"
 #include "platform/regularfile.h"
 
 struct mpg123_handle_struct;
 
 // An open MP3 file decoded by libmpg123 to interleaved signed 16-bit samples
 // at the file's own rate and channel count.
-class Decoder final : public SampleSource {
+class Mpg123Decoder final : public SampleSource {
 public:
-    ~Decoder() override;
+    ~Mpg123Decoder() override;
 
     // Opens and identifies the file. Only regular files are opened, without
     // blocking, and only a few small parts of a large file are read. Returns
     // nullptr and sets `error` when the file cannot be played, or as soon as
     // `cancel` is requested.
-    static std::unique_ptr<Decoder> open(const std::string& path, std::string& error, std::stop_token cancel = {});
+    static std::unique_ptr<Mpg123Decoder> open(const std::string& path, std::string& error, std::stop_token cancel = {});
 
     int rate() const override { return rate_; }
     int channels() const override { return channels_; }
@@ -49,7 +49,7 @@ private:
         void operator()(mpg123_handle_struct* handle) const;
     };
 
-    Decoder(RegularFile file, const LengthEstimate& length, long flags)
+    Mpg123Decoder(RegularFile file, const LengthEstimate& length, long flags)
         : file_(std::move(file)), length_(length), flags_(flags)
     {
     }

@@ -5,7 +5,7 @@
 #include <optional>
 #include <stop_token>
 
-#include "engine/audioregion.h"
+#include "decode/audioregion.h"
 #include "platform/regularfile.h"
 
 // How long the MPEG audio in a file is, found from a few small reads however

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/decoder.h"
+#include "decode/mpg123decoder.h"
 #include "harness/process.h"
 #include "harness/tempdir.h"
 #include "support/testdata.h"
@@ -38,7 +38,7 @@ std::string contents(const std::string& path)
 }
 
 struct Opened {
-    std::unique_ptr<Decoder> decoder;
+    std::unique_ptr<Mpg123Decoder> decoder;
     std::string error;
     double milliseconds = 0.0;
 };
@@ -47,13 +47,13 @@ Opened openTimed(const std::string& path, std::stop_token cancel = {})
 {
     Opened opened;
     const auto start = std::chrono::steady_clock::now();
-    opened.decoder = Decoder::open(path, opened.error, cancel);
+    opened.decoder = Mpg123Decoder::open(path, opened.error, cancel);
     opened.milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     return opened;
 }
 
 // Sample frames decoded from the current place to the end.
-std::int64_t decodeToEnd(Decoder& decoder)
+std::int64_t decodeToEnd(Mpg123Decoder& decoder)
 {
     std::array<std::int16_t, 8192> samples{};
     std::int64_t total = 0;
@@ -63,7 +63,7 @@ std::int64_t decodeToEnd(Decoder& decoder)
     return total / decoder.channels();
 }
 
-std::vector<std::int16_t> firstSamples(Decoder& decoder)
+std::vector<std::int16_t> firstSamples(Mpg123Decoder& decoder)
 {
     std::vector<std::int16_t> samples(8192);
     bool ended = false;
@@ -74,7 +74,7 @@ std::vector<std::int16_t> firstSamples(Decoder& decoder)
 std::int64_t decodedLength(const std::string& path)
 {
     std::string error;
-    const std::unique_ptr<Decoder> decoder = Decoder::open(path, error);
+    const std::unique_ptr<Mpg123Decoder> decoder = Mpg123Decoder::open(path, error);
     return decoder ? decodeToEnd(*decoder) : -1;
 }
 

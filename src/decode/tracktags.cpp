@@ -1,4 +1,4 @@
-#include "mpris/tracktags.h"
+#include "decode/tracktags.h"
 
 #include <cstring>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "engine/lengthestimate.h"
+#include "decode/lengthestimate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,9 @@
 #include <span>
 #include <vector>
 
-#include "engine/audioregion.h"
-#include "engine/infoframe.h"
-#include "engine/mpegframeheader.h"
+#include "decode/audioregion.h"
+#include "decode/infoframe.h"
+#include "decode/mpegframeheader.h"
 
 namespace {
 

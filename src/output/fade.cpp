@@ -1,4 +1,4 @@
-#include "engine/fade.h"
+#include "output/fade.h"
 
 namespace {
 

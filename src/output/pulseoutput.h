@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "engine/audiooutput.h"
+#include "output/audiooutput.h"
 
 struct pa_threaded_mainloop;
 struct pa_context;

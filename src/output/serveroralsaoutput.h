@@ -1,14 +1,14 @@
 #pragma once
 
-#include "engine/alsaoutput.h"
-#include "engine/pulseoutput.h"
+#include "output/alsaoutput.h"
+#include "output/pulseoutput.h"
 
 // The desktop's sound server where one answers, ALSA where none does. The
 // choice is made again whenever no output is open, so a server that comes
 // back is used again.
-class SystemOutput : public AudioOutput {
+class ServerOrAlsaOutput : public AudioOutput {
 public:
-    SystemOutput();
+    ServerOrAlsaOutput();
 
     void warmUp() override { server_.warmUp(); }
     bool prepare(int rate, int channels, std::string& error) override;

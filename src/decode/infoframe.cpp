@@ -1,4 +1,4 @@
-#include "engine/infoframe.h"
+#include "decode/infoframe.h"
 
 #include <algorithm>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "engine/decoder.h"
+#include "decode/mpg123decoder.h"
 
 #include <algorithm>
 #include <utility>
@@ -6,16 +6,16 @@
 
 #include <mpg123.h>
 
-#include "engine/lengthestimate.h"
-#include "engine/mpegframeheader.h"
+#include "decode/lengthestimate.h"
+#include "decode/mpegframeheader.h"
 
-void Decoder::HandleDeleter::operator()(mpg123_handle_struct* handle) const
+void Mpg123Decoder::HandleDeleter::operator()(mpg123_handle_struct* handle) const
 {
     mpg123_close(handle);
     mpg123_delete(handle);
 }
 
-Decoder::~Decoder() = default;
+Mpg123Decoder::~Mpg123Decoder() = default;
 
 namespace {
 
@@ -50,7 +50,7 @@ std::int64_t lengthInSamples(mpg123_handle* handle, const LengthEstimate& length
 
 } // namespace
 
-std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& error, std::stop_token cancel)
+std::unique_ptr<Mpg123Decoder> Mpg123Decoder::open(const std::string& path, std::string& error, std::stop_token cancel)
 {
     const std::string cancelled = "cancelled";
     if (cancel.stop_requested()) {
@@ -71,7 +71,7 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& err
     // one frame has nothing to confirm it by.
     if (length->basis == LengthEstimate::Basis::EveryFrame && length->frames == 1)
         flags |= MPG123_NO_READAHEAD;
-    std::unique_ptr<Decoder> decoder(new Decoder(std::move(*file), *length, flags));
+    std::unique_ptr<Mpg123Decoder> decoder(new Mpg123Decoder(std::move(*file), *length, flags));
     if (!decoder->startStreamAt(0, 0)) {
         error = "not MPEG audio (it holds no MPEG audio frames)";
         return nullptr;
@@ -80,7 +80,7 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, std::string& err
     return decoder;
 }
 
-bool Decoder::startStreamAt(std::int64_t offset, std::int64_t frame)
+bool Mpg123Decoder::startStreamAt(std::int64_t offset, std::int64_t frame)
 {
     std::unique_ptr<mpg123_handle, HandleDeleter> handle(mpg123_new(nullptr, nullptr));
     if (!handle)
@@ -103,7 +103,7 @@ bool Decoder::startStreamAt(std::int64_t offset, std::int64_t frame)
     return true;
 }
 
-std::size_t Decoder::read(std::int16_t* out, std::size_t maxSamples, bool& ended)
+std::size_t Mpg123Decoder::read(std::int16_t* out, std::size_t maxSamples, bool& ended)
 {
     maxSamples -= maxSamples % static_cast<std::size_t>(channels_);
     std::size_t bytes = 0;
@@ -122,7 +122,7 @@ std::size_t Decoder::read(std::int16_t* out, std::size_t maxSamples, bool& ended
     return bytes / sizeof(std::int16_t);
 }
 
-bool Decoder::seekToFrame(std::int64_t frame)
+bool Mpg123Decoder::seekToFrame(std::int64_t frame)
 {
     const std::int64_t reach = std::int64_t{rate_} * seekReachSeconds;
     const bool behind = frame < streamStartFrame_;
@@ -135,7 +135,7 @@ bool Decoder::seekToFrame(std::int64_t frame)
     return mpg123_seek(handle_.get(), static_cast<off_t>(frame - streamStartFrame_), SEEK_SET) >= 0;
 }
 
-bool Decoder::jumpTo(std::int64_t frame)
+bool Mpg123Decoder::jumpTo(std::int64_t frame)
 {
     if (lengthFrames_ <= 0 || length_.audio.bytes() <= 0)
         return false;

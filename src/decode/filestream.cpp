@@ -1,4 +1,4 @@
-#include "engine/filestream.h"
+#include "decode/filestream.h"
 
 #include <algorithm>
 #include <cstdio>
