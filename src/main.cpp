@@ -16,9 +16,9 @@
 
 int main(int argc, char* argv[])
 {
-    std::string reason;
-    if (!displayAvailable(reason)) {
-        std::fprintf(stderr, "merlow: %s\n", reason.c_str());
+    std::string error;
+    if (!displayAvailable(error)) {
+        std::fprintf(stderr, "merlow: %s\n", error.c_str());
         return 1;
     }
     refuseSessionBusLaunch();
@@ -27,16 +27,16 @@ int main(int argc, char* argv[])
     // Ties the windows to the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(MERLOW_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/" MERLOW_APP_ID ".png")));
-    std::unique_ptr<KeyStateSource> keys = systemKeyState(reason);
+    std::unique_ptr<KeyStateSource> keys = systemKeyState(error);
     if (!keys)
-        std::fprintf(stderr, "merlow: the Caps Lock chords are unavailable: %s\n", reason.c_str());
+        std::fprintf(stderr, "merlow: the Caps Lock chords are unavailable: %s\n", error.c_str());
     // MP3 files decoded by libmpg123, played through the sound server or ALSA.
     auto* engine = new MediaPlayer(std::make_unique<ServerOrAlsaOutput>(), &Mpg123Decoder::open);
     Form1 window(engine, std::move(keys));
     window.show();
     MprisService mediaControls(window, *engine);
-    QString why;
-    if (!mediaControls.publish(why))
-        std::fprintf(stderr, "merlow: the desktop's media controls are unavailable: %s\n", qPrintable(why));
+    QString busError;
+    if (!mediaControls.publish(busError))
+        std::fprintf(stderr, "merlow: the desktop's media controls are unavailable: %s\n", qPrintable(busError));
     return QApplication::exec();
 }

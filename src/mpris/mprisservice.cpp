@@ -5,6 +5,7 @@
 #include <QDBusMessage>
 #include <QStringList>
 
+#include "mpris/mprislog.h"
 #include "mpris/playbackwatch.h"
 #include "mpris/playeradaptor.h"
 #include "mpris/rootadaptor.h"
@@ -46,40 +47,51 @@ MprisService::~MprisService()
     bus_->unregisterService(busName_);
 }
 
-bool MprisService::publish(QString& reason)
+bool MprisService::publish(QString& error)
 {
     if (!sessionBusKnown()) {
-        reason = QStringLiteral("no session bus (DBUS_SESSION_BUS_ADDRESS is not set)");
+        error = QStringLiteral("no session bus (DBUS_SESSION_BUS_ADDRESS is not set)");
         return false;
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        reason = QStringLiteral("cannot reach the session bus: %1").arg(bus.lastError().message());
+        error = QStringLiteral("cannot reach the session bus: %1").arg(bus.lastError().message());
         return false;
     }
     if (!bus.registerObject(objectPath, this, QDBusConnection::ExportAdaptors)) {
-        reason = QStringLiteral("cannot export %1: %2").arg(objectPath, bus.lastError().message());
+        error = QStringLiteral("cannot export %1: %2").arg(objectPath, bus.lastError().message());
         return false;
     }
     bus_ = bus;
     const QString instanceName = baseName + QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid());
+    QString refusal;
     for (const QString& name : {baseName, instanceName}) {
-        if (requestName(name)) {
+        if (requestName(name, refusal)) {
+            qCDebug(mprisLog) << "published on the session bus as" << name;
             busName_ = name;
             return true;
         }
+        qCDebug(mprisLog) << "the session bus refused the name" << name << "-" << refusal;
     }
-    reason = QStringLiteral("the session bus refused the name %1: %2").arg(instanceName, bus.lastError().message());
+    error = QStringLiteral("the session bus refused the name %1: %2").arg(instanceName, refusal);
     bus.unregisterObject(objectPath);
     bus_.reset();
     return false;
 }
 
-bool MprisService::requestName(const QString& name)
+bool MprisService::requestName(const QString& name, QString& error)
 {
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus_->interface()->registerService(
         name, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
-    return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
+    if (!reply.isValid()) {
+        error = reply.error().message();
+        return false;
+    }
+    if (reply.value() != QDBusConnectionInterface::ServiceRegistered) {
+        error = QStringLiteral("another program has it");
+        return false;
+    }
+    return true;
 }
 
 void MprisService::announcePlayerChanges(const QVariantMap& changed)

@@ -23,16 +23,16 @@ public:
     MprisService(Form1& window, const MediaEngine& engine, QObject* parent = nullptr);
     ~MprisService() override;
 
-    // Takes a name on the session bus. Returns false, with the reason, when
+    // Takes a name on the session bus. Returns false and sets `error` when
     // there is no session bus or no name could be had; the player then runs
     // without.
-    bool publish(QString& reason);
+    bool publish(QString& error);
     // The name taken, once published.
     QString busName() const { return busName_; }
 
 private:
     void announcePlayerChanges(const QVariantMap& changed);
-    bool requestName(const QString& name);
+    bool requestName(const QString& name, QString& error);
 
     PlaybackWatch* watch_;
     PlayerAdaptor* player_;

@@ -12,17 +12,17 @@ bool isSet(const char* name)
 }
 } // namespace
 
-bool displayAvailable(std::string& reason)
+bool displayAvailable(std::string& error)
 {
     if (isSet("QT_QPA_PLATFORM") || isSet("WAYLAND_DISPLAY"))
         return true;
     if (!isSet("DISPLAY")) {
-        reason = "no display: DISPLAY and WAYLAND_DISPLAY are not set";
+        error = "no display: DISPLAY and WAYLAND_DISPLAY are not set";
         return false;
     }
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
-        reason = std::string("cannot connect to display ") + std::getenv("DISPLAY");
+        error = std::string("cannot connect to display ") + std::getenv("DISPLAY");
         return false;
     }
     XCloseDisplay(display);

@@ -44,12 +44,12 @@ bool isKeyboard(int fd)
 
 } // namespace
 
-std::unique_ptr<EvdevKeyState> EvdevKeyState::open(std::string& reason)
+std::unique_ptr<EvdevKeyState> EvdevKeyState::open(std::string& error)
 {
     std::vector<int> keyboards;
     bool denied = false;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/input", error)) {
+    std::error_code unlisted;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/input", unlisted)) {
         if (entry.path().filename().string().rfind("event", 0) != 0)
             continue;
         const int fd = ::open(entry.path().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -63,9 +63,9 @@ std::unique_ptr<EvdevKeyState> EvdevKeyState::open(std::string& reason)
             ::close(fd);
     }
     if (keyboards.empty()) {
-        reason = denied ? "this user may not read the input devices under /dev/input "
-                          "(membership of the 'input' group gives access)"
-                        : "no keyboard found under /dev/input";
+        error = denied ? "this user may not read the input devices under /dev/input "
+                         "(membership of the 'input' group gives access)"
+                       : "no keyboard found under /dev/input";
         return nullptr;
     }
     return std::unique_ptr<EvdevKeyState>(new EvdevKeyState(std::move(keyboards)));

@@ -12,8 +12,8 @@
 // taken by their position on the keyboard, as the kernel reports them.
 class EvdevKeyState : public KeyStateSource {
 public:
-    // Opens the keyboards; nullptr and `reason` if none can be read.
-    static std::unique_ptr<EvdevKeyState> open(std::string& reason);
+    // Opens the keyboards; nullptr and `error` if none can be read.
+    static std::unique_ptr<EvdevKeyState> open(std::string& error);
     EvdevKeyState(const EvdevKeyState&) = delete;
     EvdevKeyState& operator=(const EvdevKeyState&) = delete;
     ~EvdevKeyState() override;

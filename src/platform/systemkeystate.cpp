@@ -14,22 +14,22 @@ bool waylandSession()
 }
 } // namespace
 
-std::unique_ptr<KeyStateSource> systemKeyState(std::string& reason)
+std::unique_ptr<KeyStateSource> systemKeyState(std::string& error)
 {
     // On Wayland the X server (if any) sees only keys sent to X programs, so
     // the input devices come first there; on X11 the key map sees them all.
-    std::string evdevReason;
-    std::string x11Reason;
+    std::string evdevError;
+    std::string x11Error;
     if (waylandSession()) {
-        if (auto evdev = EvdevKeyState::open(evdevReason))
+        if (auto evdev = EvdevKeyState::open(evdevError))
             return evdev;
-        reason = evdevReason;
+        error = evdevError;
         return nullptr;
     }
-    if (auto x11 = X11KeyState::connect(x11Reason))
+    if (auto x11 = X11KeyState::connect(x11Error))
         return x11;
-    if (auto evdev = EvdevKeyState::open(evdevReason))
+    if (auto evdev = EvdevKeyState::open(evdevError))
         return evdev;
-    reason = x11Reason + "; " + evdevReason;
+    error = x11Error + "; " + evdevError;
     return nullptr;
 }

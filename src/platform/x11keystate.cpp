@@ -9,11 +9,11 @@ constexpr std::array<KeySym, 3> watchedKeySyms{XK_Caps_Lock, XK_a, XK_s};
 constexpr std::array<int, 3> watchedVirtualKeys{VirtualKey::CapsLock, VirtualKey::A, VirtualKey::S};
 } // namespace
 
-std::unique_ptr<X11KeyState> X11KeyState::connect(std::string& reason)
+std::unique_ptr<X11KeyState> X11KeyState::connect(std::string& error)
 {
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
-        reason = "cannot connect to the X display";
+        error = "cannot connect to the X display";
         return nullptr;
     }
     return std::unique_ptr<X11KeyState>(new X11KeyState(display));

@@ -13,8 +13,8 @@ struct _XDisplay; // NOLINT(bugprone-reserved-identifier): Xlib's own name
 // window has the focus. Needs no grab, so no key is taken from anyone.
 class X11KeyState : public KeyStateSource {
 public:
-    // Connects to the display DISPLAY names; nullptr and `reason` if it cannot.
-    static std::unique_ptr<X11KeyState> connect(std::string& reason);
+    // Connects to the display DISPLAY names; nullptr and `error` if it cannot.
+    static std::unique_ptr<X11KeyState> connect(std::string& error);
     ~X11KeyState() override;
 
     std::uint16_t GetAsyncKeyState(int virtualKey) override;

@@ -1,5 +1,6 @@
 #include "window/runtimeerror.h"
 
+#include <exception>
 #include <new>
 
 namespace {
@@ -13,8 +14,6 @@ QString describeCurrentException()
 {
     try {
         throw;
-    } catch (const RuntimeError& e) {
-        return report(e.number(), QString::fromStdString(e.what()));
     } catch (const std::bad_alloc&) {
         return report(RuntimeErrorNumber::OutOfMemory, QStringLiteral("Out of memory"));
     } catch (const std::exception& e) {
