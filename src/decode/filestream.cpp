@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr std::size_t blockBytes = 64 * 1024;
+constexpr std::size_t blockBytes = std::size_t{64} * 1024;
 
 mpg123_ssize_t readStream(void* stream, void* buffer, size_t size)
 {

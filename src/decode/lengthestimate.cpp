@@ -14,18 +14,18 @@
 namespace {
 
 // The first frame is looked for this far into the audio region.
-constexpr std::int64_t firstFrameSearchBytes = 64 * 1024;
+constexpr std::int64_t firstFrameSearchBytes = std::int64_t{64} * 1024;
 // Windows spread over the file: a few tell a constant bitrate, and many
 // more tell the frames per byte of a variable one, to a tenth of a percent
 // or so.
 constexpr int constantBitrateWindows = 32;
 constexpr int variableBitrateWindows = 256;
-constexpr std::int64_t windowBytes = 32 * 1024;
+constexpr std::int64_t windowBytes = std::int64_t{32} * 1024;
 // Up to this size, counting every frame reads no more than sampling would.
 constexpr std::int64_t countEveryFrameUpToBytes = variableBitrateWindows * windowBytes;
 // Counting every frame reads this much at a time, checking for a stop
 // between reads.
-constexpr std::int64_t countingChunkBytes = 1024 * 1024;
+constexpr std::int64_t countingChunkBytes = std::int64_t{1024} * 1024;
 // A layer II frame at 160 kbit/s and 8 kHz, with padding.
 constexpr std::int64_t largestFrameBytes = 2881;
 // An info frame is believed when its byte count is this close to the file's.
@@ -165,7 +165,7 @@ std::optional<FrameTally> countInWindows(const RegularFile& file, const AudioReg
         const auto size = static_cast<std::size_t>(std::min(windowBytes, audio.end - offset));
         // Room to follow the frame that crosses the window's end, and to
         // confirm it by the next.
-        const std::int64_t readSize = std::min<std::int64_t>(size + 2 * largestFrameBytes, audio.end - offset);
+        const std::int64_t readSize = std::min(static_cast<std::int64_t>(size) + 2 * largestFrameBytes, audio.end - offset);
         const std::span<const std::uint8_t> bytes = readBytes(file, offset, readSize, buffer);
         const std::optional<MpegFrameAt> start = findMpegFrame(bytes, &first, offset + readSize == audio.end);
         if (!start || start->offset >= size) {
@@ -265,7 +265,7 @@ std::optional<LengthEstimate> measure(const RegularFile& file, const std::stop_t
 
 } // namespace
 
-std::optional<LengthEstimate> estimateLength(const RegularFile& file, std::stop_token cancel)
+std::optional<LengthEstimate> estimateLength(const RegularFile& file, const std::stop_token& cancel)
 {
     AudioRegion audio;
     std::optional<LengthEstimate> estimate = measure(file, cancel, audio);

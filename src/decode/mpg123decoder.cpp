@@ -17,7 +17,7 @@ namespace {
 // Reading the frame headers this far beyond what was decoded is quick.
 constexpr int seekReachSeconds = 30;
 // A jump looks for a frame this far from where it lands.
-constexpr std::size_t jumpSearchBytes = 64 * 1024;
+constexpr std::size_t jumpSearchBytes = std::size_t{64} * 1024;
 
 // Accept any rate libmpg123 knows, mono or stereo, as 16-bit samples.
 bool allowSigned16(mpg123_handle* handle, std::string& error)
@@ -56,7 +56,8 @@ std::int64_t lengthInSamples(mpg123_handle* handle, const LengthEstimate& length
 
 } // namespace
 
-std::unique_ptr<Mpg123Decoder> Mpg123Decoder::open(const std::string& path, std::string& error, std::stop_token cancel)
+std::unique_ptr<Mpg123Decoder> Mpg123Decoder::open(const std::string& path, std::string& error,
+                                                   const std::stop_token& cancel)
 {
     std::unique_ptr<Mpg123Decoder> decoder = openFile(path, error, cancel);
     if (decoder) {

@@ -23,7 +23,8 @@ public:
     // blocking, and only a few small parts of a large file are read. Returns
     // nullptr and sets `error` when the file cannot be played, or as soon as
     // `cancel` is requested.
-    static std::unique_ptr<Mpg123Decoder> open(const std::string& path, std::string& error, std::stop_token cancel = {});
+    static std::unique_ptr<Mpg123Decoder> open(const std::string& path, std::string& error,
+                                               const std::stop_token& cancel = {});
 
     int rate() const override { return rate_; }
     int channels() const override { return channels_; }
