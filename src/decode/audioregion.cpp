@@ -27,7 +27,8 @@ std::int64_t afterId3v2(const RegularFile& file, std::int64_t fileSize)
     std::string error;
     const std::optional<std::int64_t> end = id3v2TagsEnd(file, error);
     if (!end) {
-        qCDebug(decodeLog) << "reading the ID3v2 tags failed:" << error.c_str() << "- frames are looked for from the start";
+        qCDebug(decodeLog) << "reading the ID3v2 tags failed:" << error.c_str()
+                           << "- the frames are looked for from the start";
         return 0;
     }
     if (*end > 0)

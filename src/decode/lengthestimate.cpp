@@ -165,7 +165,8 @@ std::optional<FrameTally> countInWindows(const RegularFile& file, const AudioReg
         const auto size = static_cast<std::size_t>(std::min(windowBytes, audio.end - offset));
         // Room to follow the frame that crosses the window's end, and to
         // confirm it by the next.
-        const std::int64_t readSize = std::min(static_cast<std::int64_t>(size) + 2 * largestFrameBytes, audio.end - offset);
+        const std::int64_t readSize =
+            std::min(static_cast<std::int64_t>(size) + 2 * largestFrameBytes, audio.end - offset);
         const std::span<const std::uint8_t> bytes = readBytes(file, offset, readSize, buffer);
         const std::optional<MpegFrameAt> start = findMpegFrame(bytes, &first, offset + readSize == audio.end);
         if (!start || start->offset >= size) {

@@ -50,7 +50,7 @@ private:
     {
     }
 
-    // open(), but without saying what it refused.
+    // What open() does, before it logs what came of it.
     static std::unique_ptr<Mpg123Decoder> openFile(const std::string& path, std::string& error,
                                                    const std::stop_token& cancel);
     // Decodes afresh from the frame at byte `offset`, sample frame `frame`,
