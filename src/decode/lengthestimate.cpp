@@ -47,7 +47,7 @@ const char* basisName(LengthEstimate::Basis basis)
     case LengthEstimate::Basis::NoFrames:
         break;
     }
-    return "nothing: no frames were found";
+    return "nothing (no frames were found)";
 }
 
 // Reads into `buffer`, grown as needed and kept for the next read; the
