@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "platform/regularfile.h"
 
@@ -14,5 +15,5 @@ struct AudioRegion {
     std::int64_t bytes() const { return end - begin; }
 };
 
-// Nothing when the file's size cannot be told.
-std::optional<AudioRegion> findAudioRegion(const RegularFile& file);
+// Nothing, with `error` set, when the file's size cannot be told.
+std::optional<AudioRegion> findAudioRegion(const RegularFile& file, std::string& error);

@@ -6,11 +6,10 @@
 #include <string>
 
 #include <mpg123.h>
-#include <sys/stat.h>
 
 namespace {
 
-constexpr std::size_t blockBytes = 64 * 1024;
+constexpr std::size_t blockBytes = std::size_t{64} * 1024;
 
 mpg123_ssize_t readStream(void* stream, void* buffer, size_t size)
 {
@@ -24,19 +23,23 @@ off_t seekStream(void* stream, off_t offset, int whence)
 
 } // namespace
 
-bool FileStream::openIn(mpg123_handle_struct* handle)
+bool FileStream::openIn(mpg123_handle_struct* handle, std::string& error)
 {
-    return mpg123_replace_reader_handle(handle, &readStream, &seekStream, nullptr) == MPG123_OK
-           && mpg123_open_handle(handle, this) == MPG123_OK;
+    if (mpg123_replace_reader_handle(handle, &readStream, &seekStream, nullptr) != MPG123_OK
+        || mpg123_open_handle(handle, this) != MPG123_OK) {
+        error = std::string("libmpg123 cannot open the stream: ") + mpg123_strerror(handle);
+        return false;
+    }
+    return true;
 }
 
 std::int64_t FileStream::read(void* buffer, std::size_t size)
 {
     const std::int64_t blockEnd = blockStart_ + static_cast<std::int64_t>(block_.size());
     if (position_ < blockStart_ || position_ >= blockEnd) {
-        std::string error;
         block_.resize(blockBytes);
-        const std::optional<std::size_t> got = file_.readAt(block_.data(), blockBytes, begin_ + position_, error);
+        const std::optional<std::size_t> got =
+            file_.readAt(block_.data(), blockBytes, begin_ + position_, lastError_);
         if (!got) {
             block_.clear();
             return -1;
@@ -57,10 +60,10 @@ std::int64_t FileStream::seek(std::int64_t offset, int whence)
     if (whence == SEEK_CUR) {
         position += position_;
     } else if (whence == SEEK_END) {
-        struct stat info {};
-        if (::fstat(file_.descriptor(), &info) != 0)
+        const std::optional<std::int64_t> size = file_.size(lastError_);
+        if (!size)
             return -1;
-        position += info.st_size - begin_;
+        position += *size - begin_;
     } else if (whence != SEEK_SET) {
         return -1;
     }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/regularfile.h"
@@ -18,14 +19,18 @@ public:
     FileStream(const FileStream&) = delete;
     FileStream& operator=(const FileStream&) = delete;
 
-    // Opens this stream in `handle`.
-    bool openIn(mpg123_handle_struct* handle);
+    // Opens this stream in `handle`, or returns false and sets `error`.
+    bool openIn(mpg123_handle_struct* handle, std::string& error);
 
-    std::int64_t begin() const { return begin_; }
-
-    // As read(2) and lseek(2) would, within the stream.
+    // As read(2) and lseek(2) would, within the stream. libmpg123 is told
+    // only -1 when the file fails: the reason is kept for lastError().
     std::int64_t read(void* buffer, std::size_t size);
     std::int64_t seek(std::int64_t offset, int whence);
+
+    // Why the file last failed to be read or to tell its size; empty while
+    // it has not. A seek before the stream's start is refused as lseek(2)
+    // would, and is no failure of the file.
+    const std::string& lastError() const { return lastError_; }
 
 private:
     const RegularFile& file_;
@@ -34,4 +39,5 @@ private:
     // The block last read, and where in the stream it starts.
     std::vector<std::uint8_t> block_;
     std::int64_t blockStart_ = 0;
+    std::string lastError_;
 };

@@ -1,24 +1,14 @@
 #include "decode/infoframe.h"
 
 #include <algorithm>
-#include <string_view>
+
+#include "decode/bytereaders.h"
 
 namespace {
 
 constexpr std::size_t headerBytes = 4;
 // A VBRI frame has its tag after 32 bytes, whatever the side information.
 constexpr std::size_t vbriOffset = headerBytes + 32;
-
-std::int64_t bigEndian32(std::span<const std::uint8_t> bytes, std::size_t at)
-{
-    return (std::int64_t{bytes[at]} << 24) | (std::int64_t{bytes[at + 1]} << 16) | (std::int64_t{bytes[at + 2]} << 8)
-           | std::int64_t{bytes[at + 3]};
-}
-
-bool tagAt(std::span<const std::uint8_t> bytes, std::size_t at, std::string_view tag)
-{
-    return bytes.size() >= at + tag.size() && std::equal(tag.begin(), tag.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
-}
 
 std::optional<InfoFrame> readXing(std::span<const std::uint8_t> frame, std::size_t at)
 {

@@ -7,28 +7,48 @@
 #include <vector>
 
 #include "decode/audioregion.h"
+#include "decode/decodelog.h"
 #include "decode/infoframe.h"
 #include "decode/mpegframeheader.h"
 
 namespace {
 
 // The first frame is looked for this far into the audio region.
-constexpr std::int64_t firstFrameSearchBytes = 64 * 1024;
+constexpr std::int64_t firstFrameSearchBytes = std::int64_t{64} * 1024;
 // Windows spread over the file: a few tell a constant bitrate, and many
 // more tell the frames per byte of a variable one, to a tenth of a percent
 // or so.
 constexpr int constantBitrateWindows = 32;
 constexpr int variableBitrateWindows = 256;
-constexpr std::int64_t windowBytes = 32 * 1024;
+constexpr std::int64_t windowBytes = std::int64_t{32} * 1024;
 // Up to this size, counting every frame reads no more than sampling would.
 constexpr std::int64_t countEveryFrameUpToBytes = variableBitrateWindows * windowBytes;
 // Counting every frame reads this much at a time, checking for a stop
 // between reads.
-constexpr std::int64_t countingChunkBytes = 1024 * 1024;
+constexpr std::int64_t countingChunkBytes = std::int64_t{1024} * 1024;
 // A layer II frame at 160 kbit/s and 8 kHz, with padding.
 constexpr std::int64_t largestFrameBytes = 2881;
 // An info frame is believed when its byte count is this close to the file's.
 constexpr double infoFrameBytesTolerance = 0.01;
+
+const char* basisName(LengthEstimate::Basis basis)
+{
+    switch (basis) {
+    case LengthEstimate::Basis::XingFrame:
+        return "a Xing or Info frame";
+    case LengthEstimate::Basis::VbriFrame:
+        return "a VBRI frame";
+    case LengthEstimate::Basis::EveryFrame:
+        return "every frame counted";
+    case LengthEstimate::Basis::ConstantBitrate:
+        return "the size at a constant bitrate";
+    case LengthEstimate::Basis::SampledFrames:
+        return "the frames per byte in windows";
+    case LengthEstimate::Basis::NoFrames:
+        break;
+    }
+    return "nothing (no frames were found)";
+}
 
 // Reads into `buffer`, grown as needed and kept for the next read; the
 // bytes read, which are fewer only at the end or on an error.
@@ -40,6 +60,8 @@ std::span<const std::uint8_t> readBytes(const RegularFile& file, std::int64_t of
         buffer.resize(wanted);
     std::string error;
     const std::optional<std::size_t> got = file.readAt(buffer.data(), wanted, offset, error);
+    if (!got)
+        qCDebug(decodeLog) << "reading" << size << "bytes at byte" << offset << "failed:" << error.c_str();
     return {buffer.data(), got.value_or(0)};
 }
 
@@ -143,7 +165,8 @@ std::optional<FrameTally> countInWindows(const RegularFile& file, const AudioReg
         const auto size = static_cast<std::size_t>(std::min(windowBytes, audio.end - offset));
         // Room to follow the frame that crosses the window's end, and to
         // confirm it by the next.
-        const std::int64_t readSize = std::min<std::int64_t>(size + 2 * largestFrameBytes, audio.end - offset);
+        const std::int64_t readSize =
+            std::min(static_cast<std::int64_t>(size) + 2 * largestFrameBytes, audio.end - offset);
         const std::span<const std::uint8_t> bytes = readBytes(file, offset, readSize, buffer);
         const std::optional<MpegFrameAt> start = findMpegFrame(bytes, &first, offset + readSize == audio.end);
         if (!start || start->offset >= size) {
@@ -172,12 +195,17 @@ LengthEstimate fromMeanFrameBytes(LengthEstimate::Basis basis, const AudioRegion
 std::optional<LengthEstimate> fromInfoFrame(const InfoFrame& info, std::int64_t bytesFromIt,
                                             const MpegFrameHeader& header)
 {
-    if (!info.frames)
+    if (!info.frames) {
+        qCDebug(decodeLog) << "the info frame gives no frame count";
         return std::nullopt;
+    }
     if (info.bytes) {
         const auto difference = static_cast<double>(std::abs(bytesFromIt - *info.bytes));
-        if (difference > infoFrameBytesTolerance * static_cast<double>(bytesFromIt))
+        if (difference > infoFrameBytesTolerance * static_cast<double>(bytesFromIt)) {
+            qCDebug(decodeLog) << "the info frame counts" << *info.bytes << "bytes, the file holds" << bytesFromIt
+                               << "from it: it speaks for a first part only";
             return std::nullopt;
+        }
     }
     const auto basis = info.kind == InfoFrame::Kind::Xing ? LengthEstimate::Basis::XingFrame
                                                           : LengthEstimate::Basis::VbriFrame;
@@ -191,16 +219,21 @@ std::optional<LengthEstimate> measure(const RegularFile& file, const std::stop_t
 {
     if (cancel.stop_requested())
         return std::nullopt;
-    std::optional<AudioRegion> region = findAudioRegion(file);
-    if (!region)
+    std::string error;
+    std::optional<AudioRegion> region = findAudioRegion(file, error);
+    if (!region) {
+        qCDebug(decodeLog) << "the file's size cannot be told:" << error.c_str();
         return LengthEstimate{};
+    }
 
     const std::int64_t searched = std::min(firstFrameSearchBytes, region->bytes());
     std::vector<std::uint8_t> buffer;
     const std::span<const std::uint8_t> start = readBytes(file, region->begin, searched, buffer);
     const std::optional<MpegFrameAt> first = findMpegFrame(start, nullptr, searched == region->bytes());
-    if (!first)
+    if (!first) {
+        qCDebug(decodeLog) << "no MPEG frame in the" << start.size() << "bytes from byte" << region->begin;
         return LengthEstimate{};
+    }
     const MpegFrameHeader& header = first->header;
     audio = {region->begin + static_cast<std::int64_t>(first->offset), region->end};
 
@@ -219,6 +252,9 @@ std::optional<LengthEstimate> measure(const RegularFile& file, const std::stop_t
         return std::nullopt;
     if (few->frames > 0 && few->oneBitrate && !few->gaps)
         return fromMeanFrameBytes(LengthEstimate::Basis::ConstantBitrate, audio, header.meanFrameBytes(), header);
+    qCDebug(decodeLog) << constantBitrateWindows << "windows found" << few->frames << "frames,"
+                       << (few->oneBitrate ? "at one bitrate," : "at more than one bitrate,")
+                       << (few->gaps ? "with gaps:" : "without gaps:") << "more windows are counted";
     const std::optional<FrameTally> many = countInWindows(file, audio, header, variableBitrateWindows, cancel);
     if (!many)
         return std::nullopt;
@@ -230,12 +266,16 @@ std::optional<LengthEstimate> measure(const RegularFile& file, const std::stop_t
 
 } // namespace
 
-std::optional<LengthEstimate> estimateLength(const RegularFile& file, std::stop_token cancel)
+std::optional<LengthEstimate> estimateLength(const RegularFile& file, const std::stop_token& cancel)
 {
     AudioRegion audio;
     std::optional<LengthEstimate> estimate = measure(file, cancel, audio);
-    if (estimate)
-        estimate->audio = audio;
+    if (!estimate)
+        return std::nullopt;
+    estimate->audio = audio;
+    qCDebug(decodeLog).nospace() << "length by " << basisName(estimate->basis) << ": " << estimate->frames
+                                 << " frames, " << estimate->samples << " samples, the audio from byte " << audio.begin
+                                 << " to " << audio.end;
     return estimate;
 }
 

@@ -32,7 +32,7 @@ struct LengthEstimate {
 };
 
 // Nothing once `cancel` is requested: every read checks it first.
-std::optional<LengthEstimate> estimateLength(const RegularFile& file, std::stop_token cancel);
+std::optional<LengthEstimate> estimateLength(const RegularFile& file, const std::stop_token& cancel);
 
 // The byte where the given share of the audio's time about starts: by the
 // table of contents where there is one, else by the same share of the bytes.

@@ -9,10 +9,9 @@
 
 #include "decode/filestream.h"
 #include "decode/lengthestimate.h"
+#include "decode/mpg123handle.h"
 #include "decode/samplesource.h"
 #include "platform/regularfile.h"
-
-struct mpg123_handle_struct;
 
 // An open MP3 file decoded by libmpg123 to interleaved signed 16-bit samples
 // at the file's own rate and channel count.
@@ -24,7 +23,8 @@ public:
     // blocking, and only a few small parts of a large file are read. Returns
     // nullptr and sets `error` when the file cannot be played, or as soon as
     // `cancel` is requested.
-    static std::unique_ptr<Mpg123Decoder> open(const std::string& path, std::string& error, std::stop_token cancel = {});
+    static std::unique_ptr<Mpg123Decoder> open(const std::string& path, std::string& error,
+                                               const std::stop_token& cancel = {});
 
     int rate() const override { return rate_; }
     int channels() const override { return channels_; }
@@ -45,18 +45,17 @@ public:
     bool seekToFrame(std::int64_t frame) override;
 
 private:
-    struct HandleDeleter {
-        void operator()(mpg123_handle_struct* handle) const;
-    };
-
     Mpg123Decoder(RegularFile file, const LengthEstimate& length, long flags)
         : file_(std::move(file)), length_(length), flags_(flags)
     {
     }
 
+    // What open() does, before it logs what came of it.
+    static std::unique_ptr<Mpg123Decoder> openFile(const std::string& path, std::string& error,
+                                                   const std::stop_token& cancel);
     // Decodes afresh from the frame at byte `offset`, sample frame `frame`,
-    // in the format found there.
-    bool startStreamAt(std::int64_t offset, std::int64_t frame);
+    // in the format found there; or returns false and sets `error`.
+    bool startStreamAt(std::int64_t offset, std::int64_t frame, std::string& error);
     // Starts the stream at the frame nearest the place of `frame`.
     bool jumpTo(std::int64_t frame);
 
@@ -66,7 +65,7 @@ private:
     long flags_;
     // Declared before the handle, so the handle is closed first.
     std::unique_ptr<FileStream> stream_;
-    std::unique_ptr<mpg123_handle_struct, HandleDeleter> handle_;
+    Mpg123Handle handle_;
     int rate_ = 0;
     int channels_ = 0;
     std::int64_t lengthFrames_ = 0;

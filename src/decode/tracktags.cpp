@@ -1,24 +1,18 @@
 #include "decode/tracktags.h"
 
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include <mpg123.h>
 
+#include "decode/decodelog.h"
+#include "decode/id3v2tag.h"
+#include "decode/mpg123handle.h"
 #include "platform/nativepath.h"
 #include "platform/regularfile.h"
 
 namespace {
-
-struct HandleDeleter {
-    void operator()(mpg123_handle* handle) const
-    {
-        mpg123_close(handle);
-        mpg123_delete(handle);
-    }
-};
 
 QString fromId3v2(const mpg123_string* text)
 {
@@ -40,21 +34,33 @@ TrackTags readTrackTags(const QString& path)
 {
     std::string error;
     const std::optional<RegularFile> file = RegularFile::open(nativeFromPath(path), error);
-    if (!file)
+    if (!file) {
+        qCDebug(decodeLog) << "no tags read from" << path << "because" << error.c_str();
         return {};
-    int status = MPG123_OK;
-    const std::unique_ptr<mpg123_handle, HandleDeleter> handle(mpg123_new(nullptr, &status));
-    if (!handle)
+    }
+    // libmpg123 is asked for a version 2 tag only where the one rule for
+    // them finds one at the start, as the audio region and the drop's check
+    // do; a header it refuses leaves only a version 1 tag to read.
+    const std::optional<std::int64_t> id3v2Bytes = id3v2TagBytesAt(*file, 0, error);
+    const Mpg123Handle handle = makeMpg123Handle(0, error);
+    if (!id3v2Bytes || !handle) {
+        qCDebug(decodeLog) << "no tags read from" << path << "because" << error.c_str();
         return {};
-    mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+    }
     // Opening looks at the end of the file for a version 1 tag; reading the
-    // format reads up to the first frame, past a version 2 tag.
-    if (mpg123_open_fd(handle.get(), file->descriptor()) != MPG123_OK)
+    // format reads up to the first frame, past a version 2 tag. Whether a
+    // format is found does not matter: the tag has been read on the way.
+    if (mpg123_open_fd(handle.get(), file->descriptor()) != MPG123_OK) {
+        qCDebug(decodeLog) << "no tags read from" << path << "because libmpg123 cannot open it:"
+                           << mpg123_strerror(handle.get());
         return {};
-    long rate = 0;
-    int channels = 0;
-    int encoding = 0;
-    mpg123_getformat(handle.get(), &rate, &channels, &encoding);
+    }
+    if (*id3v2Bytes > 0) {
+        long rate = 0;
+        int channels = 0;
+        int encoding = 0;
+        mpg123_getformat(handle.get(), &rate, &channels, &encoding);
+    }
 
     mpg123_id3v1* v1 = nullptr;
     mpg123_id3v2* v2 = nullptr;

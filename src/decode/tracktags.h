@@ -8,7 +8,8 @@ struct TrackTags {
     QString artist;
 };
 
-// Reads them with libmpg123: an ID3v2 tag is preferred to an ID3v1 tag. Only
+// Reads them with libmpg123: an ID3v2 tag, where the file starts with one by
+// the rule of decode/id3v2tag.h, is preferred to an ID3v1 tag. Only
 // the file's head and its last 128 bytes are read, and a path that is not a
 // regular file is not waited on. A file that cannot be read has no tags.
 TrackTags readTrackTags(const QString& path);

@@ -68,3 +68,13 @@ std::optional<std::size_t> RegularFile::readAt(void* buffer, std::size_t size, s
         }
     }
 }
+
+std::optional<std::int64_t> RegularFile::size(std::string& error) const
+{
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) {
+        error = lastError();
+        return std::nullopt;
+    }
+    return std::int64_t{info.st_size};
+}

@@ -26,6 +26,9 @@ public:
     // nothing with `error` set.
     std::optional<std::size_t> readAt(void* buffer, std::size_t size, std::int64_t offset, std::string& error) const;
 
+    // The file's size in bytes now, or nothing with `error` set.
+    std::optional<std::int64_t> size(std::string& error) const;
+
 private:
     explicit RegularFile(int fd) : fd_(fd) {}
 

@@ -1,8 +1,14 @@
+#include <array>
+#include <cstdint>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
+#include "decode/mpg123decoder.h"
 #include "filecheck/checkmp3header.h"
 #include "harness/testsink.h"
 #include "harness/nonregularfiles.h"
@@ -82,6 +88,36 @@ TEST_F(HeaderCheck, LooksPastAWellFormedId3v2TagForTheFrame)
     EXPECT_EQ(CheckMP3Header(testFile("id3v2.mp3")), TruthTrue);
 }
 
+// A header with a size byte of 0x80 or more is no tag to the decoder either:
+// it looks for the frames from the start, as libmpg123 does, and counts them
+// all instead of skipping a size it made up.
+TEST_F(HeaderCheck, AMalformedTagIsNoTagToTheDecoderEither)
+{
+    std::ifstream in(testFile("vbr44_noheader.mp3").toStdString(), std::ios::binary);
+    const std::string audio{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string tagBodyAndAudio = std::string(20, '\0') + audio;
+    const std::pair<std::string, TruthWord> cases[] = {
+        {id3(3, 0, 0, syncsafe20), TruthTrue},
+        {id3(3, 0, 0, std::string("\x81\0\0\0", 4)), TruthFalse}, // would skip the whole file
+        {id3(3, 0, 0, std::string("\0\0\x81\0", 4)), TruthFalse}, // would skip the first frame
+    };
+    int n = 0;
+    for (const auto& [header, expected] : cases) {
+        SCOPED_TRACE(n);
+        const QString path = write("malformed" + std::to_string(n++), header + tagBodyAndAudio);
+        EXPECT_EQ(CheckMP3Header(path), expected);
+        std::string error;
+        const std::unique_ptr<Mpg123Decoder> decoder = Mpg123Decoder::open(path.toStdString(), error);
+        ASSERT_TRUE(decoder) << error;
+        const std::int64_t length = decoder->lengthFrames();
+        std::array<std::int16_t, 8192> samples{};
+        std::int64_t decoded = 0;
+        for (bool ended = false; !ended;)
+            decoded += static_cast<std::int64_t>(decoder->read(samples.data(), samples.size(), ended));
+        EXPECT_EQ(length, decoded / decoder->channels());
+    }
+}
+
 TEST_F(HeaderCheck, FailsWithTheReasonOnWhatItCannotRead)
 {
     const NonRegularFiles nonRegular(dir);
@@ -109,7 +145,7 @@ TEST_F(HeaderCheck, FailsWithTheReasonOnWhatItCannotRead)
 TEST(HeaderCheckWhilePlaying, ReadsTheFileTheEngineHasOpen)
 {
     const TestSink audio;
-    audio.useInThisProcess();
+    TestSink::useInThisProcess();
     SystemMediaPlayer player;
     player.setFileName(testFile("cbr44_stereo.mp3"));
     ASSERT_TRUE(waitUntil([&] { return player.playState() == 2; }, 5s));
