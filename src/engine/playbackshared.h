@@ -18,14 +18,16 @@ struct PlaybackShared {
     // file), and how many times one was asked for.
     std::atomic<int> commandedPlayState{PlayState::Stopped};
     std::atomic<std::uint64_t> commands{0};
-    // Files asked for; bumped under the worker's mutex with the path.
+    // Files asked for; bumped under the inbox's mutex as the path is handed
+    // over (PlaybackInbox::requestOpen).
     std::atomic<std::uint64_t> opensRequested{0};
     // A seek is pending while requested != done; the position reads as the
     // target meanwhile.
     std::atomic<double> seekTarget{0.0};
     std::atomic<std::uint64_t> seekRequested{0};
 
-    // Written by the engine's thread only.
+    // Written by the engine's thread only. The outcome of an open is stored
+    // under the inbox's mutex, so that it never overtakes a newer request.
     std::atomic<int> playState{PlayState::Stopped};
     std::atomic<std::uint64_t> commandsApplied{0};
     // The outcome of the latest open handled, and which one that was.

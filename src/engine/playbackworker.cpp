@@ -6,6 +6,7 @@
 #include <pthread.h>
 
 #include "output/fade.h"
+#include "engine/enginelog.h"
 #include "engine/playbackshared.h"
 
 namespace {
@@ -21,49 +22,25 @@ constexpr int fadeInPerSecond = 200;
 
 PlaybackWorker::PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, SourceOpener openSource,
                                StateChange stateChange, Failure failure)
-    : shared_(shared), stateChange_(std::move(stateChange)), failure_(std::move(failure)),
+    : shared_(shared), stateChange_(stateChange), failure_(std::move(failure)), inbox_(shared, std::move(stateChange)),
       output_(std::move(output)), openSource_(std::move(openSource)), chunk_(16384), thread_([this] { run(); })
 {
 }
 
 PlaybackWorker::~PlaybackWorker()
 {
-    {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
-        openCancel_.request_stop();
-    }
-    wakeUp_.notify_one();
+    inbox_.stop();
     thread_.join();
 }
 
 void PlaybackWorker::requestOpen(const std::string& path)
 {
-    {
-        const std::lock_guard lock(mutex_);
-        const int replaced = shared_.currentOpenState();
-        pendingPath_ = path;
-        // A new file stops the old one at once.
-        shared_.commandedPlayState.store(PlayState::Stopped);
-        pendingCommands_ = shared_.commands.load() + 1;
-        shared_.commands.store(pendingCommands_, std::memory_order_release);
-        shared_.opensRequested.fetch_add(1);
-        openCancel_.request_stop();
-        openCancel_ = std::stop_source();
-        // Reported under the lock, so it is always reported before the outcome.
-        if (replaced != OpenState::Opening)
-            stateChange_(replaced, OpenState::Opening);
-    }
-    wakeUp_.notify_one();
+    inbox_.requestOpen(path);
 }
 
 void PlaybackWorker::wake()
 {
-    {
-        const std::lock_guard lock(mutex_);
-        woken_ = true;
-    }
-    wakeUp_.notify_one();
+    inbox_.wake();
 }
 
 double PlaybackWorker::seconds(std::int64_t frame) const
@@ -79,49 +56,26 @@ std::optional<std::chrono::microseconds> PlaybackWorker::wakeAfter()
         return stallCheck;
     if (!sounding_)
         return std::nullopt;
-    if (decodedAll_ || formatChanging_) {
-        // Back when the last of it has been heard.
-        const std::int64_t left = segmentWritten_ - output_->heardFrames();
-        return std::chrono::microseconds(std::max<std::int64_t>(left * 1'000'000 / segmentRate_, 0) + 1000);
-    }
+    // Back when the last of it has been heard.
+    if (decodedAll_ || formatChanging_)
+        return segment_.timeLeft(output_->heardFrames()) + std::chrono::milliseconds(1);
     return output_->refillPeriod();
-}
-
-bool PlaybackWorker::waitForWork(std::unique_lock<std::mutex>& lock, std::uint64_t handledOpen,
-                                 std::optional<std::chrono::microseconds> timeout)
-{
-    const auto ready = [&] { return stopping_ || woken_ || shared_.opensRequested.load() != handledOpen; };
-    if (timeout)
-        wakeUp_.wait_for(lock, *timeout, ready);
-    else
-        wakeUp_.wait(lock, ready);
-    woken_ = false;
-    return !stopping_;
 }
 
 void PlaybackWorker::run()
 {
     // Named, so that tools that list threads show what this one is.
     pthread_setname_np(pthread_self(), "merlow-engine");
-    output_->setWake([this] { wake(); });
+    output_->setWake([this] { inbox_.wake(); });
     // The first file then plays without waiting for a connection.
     output_->warmUp();
-    std::uint64_t handledOpen = 0;
 
     for (;;) {
         std::optional<OpenRequest> request;
-        // Asked before the mutex is taken: the output's callbacks take its
-        // own lock first and then this mutex, to wake this thread.
-        const auto timeout = wakeAfter();
-        {
-            std::unique_lock lock(mutex_);
-            if (!waitForWork(lock, handledOpen, timeout))
-                break;
-            if (shared_.opensRequested.load() != handledOpen) {
-                handledOpen = shared_.opensRequested.load();
-                request = OpenRequest{pendingPath_, handledOpen, pendingCommands_, openCancel_.get_token()};
-            }
-        }
+        // wakeAfter() asks the output, so it runs before the inbox takes
+        // its mutex.
+        if (!inbox_.waitForWork(wakeAfter(), request))
+            break;
         applyCommands();
         if (request)
             open(*request);
@@ -143,7 +97,7 @@ void PlaybackWorker::run()
             feed();
             if (reachedEnd())
                 rewindAtEnd();
-            else if (formatChanging_ && output_->heardFrames() >= segmentWritten_)
+            else if (formatChanging_ && segment_.allHeard(output_->heardFrames()))
                 continueInNewFormat();
         }
         if (stalledSince_ && std::chrono::steady_clock::now() - *stalledSince_ > stallLimit) {
@@ -173,14 +127,10 @@ void PlaybackWorker::open(const OpenRequest& request)
     stalledSince_.reset();
     std::string error;
     std::unique_ptr<SampleSource> decoder = openSource_(request.path, error, request.cancel);
-    if (!decoder) {
-        reportOpen(request, false, error);
-        return;
-    }
     // The output takes the new file's format before anything of it is
     // written.
-    if (!output_->prepare(decoder->rate(), decoder->channels(), error)) {
-        reportOpen(request, false, "cannot open audio output: " + error);
+    if (!decoder || !prepareOutput(*decoder, error)) {
+        reportOpen(request, false, error);
         return;
     }
     decoder_ = std::move(decoder);
@@ -199,28 +149,42 @@ void PlaybackWorker::open(const OpenRequest& request)
     reportOpen(request, true, {});
 }
 
-void PlaybackWorker::reportOpen(const OpenRequest& request, bool opened, const std::string& reason)
+bool PlaybackWorker::prepareOutput(const SampleSource& decoder, std::string& error)
 {
-    const std::lock_guard lock(mutex_);
-    // A newer file was asked for meanwhile: this outcome no longer counts.
-    if (request.generation != shared_.opensRequested.load())
-        return;
-    const std::uint64_t asked = shared_.commands.load(std::memory_order_acquire);
-    if (opened) {
-        shared_.playState.store(asked == request.commands ? PlayState::Playing : shared_.commandedPlayState.load());
-    } else {
-        decoder_.reset();
-        shared_.duration.store(0.0);
-        shared_.playState.store(PlayState::Stopped);
-    }
-    shared_.commandsApplied.store(asked, std::memory_order_release);
-    commandsApplied_ = asked;
-    const int outcome = opened ? OpenState::Open : OpenState::Closed;
-    shared_.openState.store(outcome);
-    shared_.opensHandled.store(request.generation, std::memory_order_release);
-    stateChange_(OpenState::Opening, outcome);
-    if (!opened)
-        failure_(request.path, reason);
+    if (output_->prepare(decoder.rate(), decoder.channels(), error))
+        return true;
+    error = "cannot open audio output: " + error;
+    return false;
+}
+
+void PlaybackWorker::reportOpen(const OpenRequest& request, bool opened, const std::string& error)
+{
+    const bool reported = inbox_.reportUnlessSuperseded(request.generation, [&] {
+        const std::uint64_t asked = shared_.commands.load(std::memory_order_acquire);
+        if (opened) {
+            shared_.playState.store(asked == request.commands ? PlayState::Playing
+                                                              : shared_.commandedPlayState.load());
+        } else {
+            shared_.duration.store(0.0);
+            shared_.playState.store(PlayState::Stopped);
+        }
+        shared_.commandsApplied.store(asked, std::memory_order_release);
+        commandsApplied_ = asked;
+        const int outcome = opened ? OpenState::Open : OpenState::Closed;
+        shared_.openState.store(outcome);
+        shared_.opensHandled.store(request.generation, std::memory_order_release);
+        stateChange_(OpenState::Opening, outcome);
+        if (!opened)
+            failure_(request.path, error);
+    });
+    const auto generation = static_cast<unsigned long long>(request.generation);
+    if (!reported)
+        qCDebug(engineLog, "open %llu abandoned for a newer one", generation);
+    else if (opened)
+        qCDebug(engineLog, "open %llu opened: %d Hz, %d channels, %.3f s", generation, decoder_->rate(),
+                decoder_->channels(), shared_.duration.load());
+    else
+        qCDebug(engineLog, "open %llu failed: %s", generation, error.c_str());
 }
 
 void PlaybackWorker::seek()
@@ -243,17 +207,13 @@ void PlaybackWorker::seek()
 void PlaybackWorker::startSounding()
 {
     std::string error;
-    if (!output_->prepare(decoder_->rate(), decoder_->channels(), error)) {
+    if (!prepareOutput(*decoder_, error)) {
+        qCDebug(engineLog, "playing stopped: %s", error.c_str());
         shared_.playState.store(PlayState::Stopped);
-        failure_(path_, "cannot open audio output: " + error);
+        failure_(path_, error);
         return;
     }
-    segmentStart_ = nextFrame_;
-    segmentSeconds_ = nextSeconds_;
-    segmentRate_ = decoder_->rate();
-    segmentChannels_ = decoder_->channels();
-    segmentWritten_ = 0;
-    segmentEnded_ = false;
+    segment_ = PlaybackSegment{nextFrame_, nextSeconds_, decoder_->rate(), decoder_->channels()};
     feed();
     output_->start();
     sounding_ = true;
@@ -263,8 +223,8 @@ void PlaybackWorker::haltSounding()
 {
     const std::int64_t resumeAt = output_->halt();
     sounding_ = false;
-    restartDecodingAt(segmentStart_ + resumeAt);
-    nextSeconds_ = segmentSeconds_ + static_cast<double>(resumeAt) / segmentRate_;
+    restartDecodingAt(segment_.fileFrame(resumeAt));
+    nextSeconds_ = segment_.seconds(resumeAt);
 }
 
 void PlaybackWorker::continueInNewFormat()
@@ -273,7 +233,9 @@ void PlaybackWorker::continueInNewFormat()
     sounding_ = false;
     formatChanging_ = false;
     fadeIn_ = false;
-    nextSeconds_ = segmentSeconds_ + static_cast<double>(segmentWritten_) / segmentRate_;
+    nextSeconds_ = segment_.writtenSeconds();
+    qCDebug(engineLog, "format changes at %.3f s to %d Hz, %d channels", nextSeconds_, decoder_->rate(),
+            decoder_->channels());
     startSounding();
 }
 
@@ -290,7 +252,7 @@ void PlaybackWorker::restartDecodingAt(std::int64_t frame)
 
 void PlaybackWorker::feed()
 {
-    const int channels = segmentChannels_;
+    const int channels = segment_.channels;
     const std::size_t chunkFrames = chunk_.size() / static_cast<std::size_t>(channels);
     while (!decodedAll_ && !formatChanging_) {
         const std::size_t room = std::min(output_->writable(), chunkFrames);
@@ -300,32 +262,33 @@ void PlaybackWorker::feed()
         const std::size_t got = decoder_->read(chunk_.data(), room * static_cast<std::size_t>(channels), ended) / channels;
         decodedAll_ = ended;
         // What came before a change of format is still in the old one.
-        formatChanging_ = decoder_->rate() != segmentRate_ || decoder_->channels() != segmentChannels_;
+        formatChanging_ = decoder_->rate() != segment_.rate || decoder_->channels() != segment_.channels;
         if (got == 0 && !ended && !formatChanging_) {
             if (!stalledSince_)
                 stalledSince_ = std::chrono::steady_clock::now();
             break;
         }
         stalledSince_.reset();
-        if (segmentWritten_ == 0 && fadeIn_)
-            fadeIn(chunk_.data(), std::min(static_cast<int>(got), segmentRate_ / fadeInPerSecond), channels);
+        if (segment_.written == 0 && fadeIn_)
+            fadeIn(chunk_.data(), std::min(static_cast<int>(got), segment_.rate / fadeInPerSecond), channels);
         output_->write(chunk_.data(), got);
-        segmentWritten_ += static_cast<std::int64_t>(got);
+        segment_.written += static_cast<std::int64_t>(got);
         nextFrame_ += static_cast<std::int64_t>(got);
     }
-    if ((decodedAll_ || formatChanging_) && !segmentEnded_) {
+    if ((decodedAll_ || formatChanging_) && !segment_.ended) {
         output_->endOfData();
-        segmentEnded_ = true;
+        segment_.ended = true;
     }
 }
 
 bool PlaybackWorker::reachedEnd()
 {
-    return decodedAll_ && output_->heardFrames() >= segmentWritten_;
+    return decodedAll_ && segment_.allHeard(output_->heardFrames());
 }
 
 void PlaybackWorker::rewindAtEnd()
 {
+    qCDebug(engineLog, "end of file at %.3f s", segment_.writtenSeconds());
     output_->halt();
     sounding_ = false;
     restartDecodingAt(0);
@@ -339,6 +302,7 @@ void PlaybackWorker::rewindAtEnd()
 void PlaybackWorker::stopOnLostOutput()
 {
     const double heard = shared_.clock.heardSeconds(PlaybackClock::nowNs());
+    qCDebug(engineLog, "output lost at %.3f s", heard);
     output_->close();
     sounding_ = false;
     restartDecodingAt(static_cast<std::int64_t>(std::llround(heard * decoder_->rate())));
@@ -347,8 +311,9 @@ void PlaybackWorker::stopOnLostOutput()
     failure_(path_, "audio output was lost");
 }
 
-void PlaybackWorker::closeUnplayable(const std::string& reason)
+void PlaybackWorker::closeUnplayable(const std::string& error)
 {
+    qCDebug(engineLog, "given up as unplayable: %s", error.c_str());
     if (sounding_)
         output_->halt();
     sounding_ = false;
@@ -357,13 +322,12 @@ void PlaybackWorker::closeUnplayable(const std::string& reason)
     shared_.duration.store(0.0);
     shared_.clock.publish(0.0, 0, false, 0.0);
     shared_.playState.store(PlayState::Stopped);
-    const std::lock_guard lock(mutex_);
     // A newer file asked for meanwhile reports its own outcome.
-    if (shared_.opensHandled.load() != shared_.opensRequested.load())
-        return;
-    shared_.openState.store(OpenState::Closed);
-    stateChange_(OpenState::Open, OpenState::Closed);
-    failure_(path_, reason);
+    inbox_.reportUnlessSuperseded(shared_.opensHandled.load(), [&] {
+        shared_.openState.store(OpenState::Closed);
+        stateChange_(OpenState::Open, OpenState::Closed);
+        failure_(path_, error);
+    });
 }
 
 void PlaybackWorker::publishPosition()
@@ -372,7 +336,6 @@ void PlaybackWorker::publishPosition()
         shared_.clock.publish(nextSeconds_, PlaybackClock::nowNs(), false, nextSeconds_);
         return;
     }
-    const double heard = static_cast<double>(output_->heardFrames()) / segmentRate_;
-    const double written = static_cast<double>(segmentWritten_) / segmentRate_;
-    shared_.clock.publish(segmentSeconds_ + heard, PlaybackClock::nowNs(), true, segmentSeconds_ + written);
+    const std::int64_t heard = output_->heardFrames();
+    shared_.clock.publish(segment_.seconds(heard), PlaybackClock::nowNs(), true, segment_.writtenSeconds());
 }

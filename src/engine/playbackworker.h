@@ -1,19 +1,18 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "output/audiooutput.h"
 #include "decode/samplesource.h"
+#include "engine/playbackinbox.h"
+#include "engine/playbacksegment.h"
 
 struct PlaybackShared;
 
@@ -21,14 +20,21 @@ struct PlaybackShared;
 // follows the play state and seeks asked for, publishes the position heard
 // and notices the end of a file.
 //
-// Threads, once: the GUI thread asks through PlaybackShared's commands and
-// through requestOpen() and wake(), which take the mutex here only to hand
-// over the path and to wake this thread. This thread alone writes the
-// engine's side of PlaybackShared and alone calls the decoder and the output.
-// The output's own thread (a sound server's client) only wakes this one.
+// Threads, once. Three threads meet here:
+// - The GUI thread asks through PlaybackShared's commands and seek, and
+//   through requestOpen() and wake(), which hand the path over and wake this
+//   thread through the PlaybackInbox; it reads the engine's state from
+//   PlaybackShared without locks.
+// - This thread alone writes the engine's side of PlaybackShared, alone calls
+//   the decoder and the output, and alone uses this class's own fields. It
+//   waits in the inbox, and reports the outcome of an open through it, under
+//   its mutex, so that no outcome overtakes a newer file's Opening.
+// - The output's own thread (a sound server's client) only wakes this one,
+//   from inside the output's lock: hence the lock order in playbackinbox.h,
+//   and this thread never holds the inbox's mutex while it calls the output.
 class PlaybackWorker {
 public:
-    using StateChange = std::function<void(int oldState, int newState)>;
+    using StateChange = PlaybackInbox::StateChange;
     using Failure = std::function<void(const std::string& path, const std::string& reason)>;
 
     PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, SourceOpener openSource,
@@ -46,19 +52,13 @@ public:
     void wake();
 
 private:
-    struct OpenRequest {
-        std::string path;
-        std::uint64_t generation;
-        // The commands counted when the open was asked for: any later one
-        // (a stop) is obeyed once the file is open.
-        std::uint64_t commands;
-        std::stop_token cancel;
-    };
-
     void run();
-    void open(const OpenRequest& request);
-    void reportOpen(const OpenRequest& request, bool opened, const std::string& reason);
     void applyCommands();
+    void open(const OpenRequest& request);
+    // The output at the decoder's format; false with the reason when none
+    // can be had.
+    bool prepareOutput(const SampleSource& decoder, std::string& error);
+    void reportOpen(const OpenRequest& request, bool opened, const std::string& error);
     void seek();
     void startSounding();
     void haltSounding();
@@ -70,26 +70,19 @@ private:
     bool reachedEnd();
     void rewindAtEnd();
     void stopOnLostOutput();
-    void closeUnplayable(const std::string& reason);
+    void closeUnplayable(const std::string& error);
     void publishPosition();
     double seconds(std::int64_t frame) const;
     std::optional<std::chrono::microseconds> wakeAfter();
-    bool waitForWork(std::unique_lock<std::mutex>& lock, std::uint64_t handledOpen,
-                     std::optional<std::chrono::microseconds> timeout);
 
     PlaybackShared& shared_;
-    StateChange stateChange_;
-    Failure failure_;
+    // Outcomes of opens and closes; the inbox reports Opening.
+    const StateChange stateChange_;
+    const Failure failure_;
+    // Used by all three threads; it locks for itself.
+    PlaybackInbox inbox_;
 
-    std::mutex mutex_;
-    std::condition_variable wakeUp_;
-    bool stopping_ = false;
-    bool woken_ = false;
-    std::string pendingPath_;
-    std::uint64_t pendingCommands_ = 0;
-    std::stop_source openCancel_;
-
-    // This thread only.
+    // Engine thread only, from here on.
     std::unique_ptr<AudioOutput> output_;
     SourceOpener openSource_;
     std::unique_ptr<SampleSource> decoder_;
@@ -97,14 +90,7 @@ private:
     std::uint64_t commandsApplied_ = 0;
     std::uint64_t seeksDone_ = 0;
     bool sounding_ = false;
-    // The file frame and time at the output's segment frame 0, the segment's
-    // format, and how much of it has been written.
-    std::int64_t segmentStart_ = 0;
-    double segmentSeconds_ = 0.0;
-    int segmentRate_ = 0;
-    int segmentChannels_ = 0;
-    std::int64_t segmentWritten_ = 0;
-    bool segmentEnded_ = false;
+    PlaybackSegment segment_;
     // The file frame the decoder gives next, and its time.
     std::int64_t nextFrame_ = 0;
     double nextSeconds_ = 0.0;
@@ -116,5 +102,6 @@ private:
     std::optional<std::chrono::steady_clock::time_point> stalledSince_;
     std::vector<std::int16_t> chunk_;
 
+    // Started last, once all above is ready; joined by the destructor.
     std::thread thread_;
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -5,41 +6,28 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
-#include <thread>
 
 #include <QSignalSpy>
 #include <QThread>
 #include <gtest/gtest.h>
 
-#include "decode/mpg123decoder.h"
 #include "engine/enginestates.h"
-#include "engine/fakeoutput.h"
-#include "engine/mediaplayer.h"
+#include "engine/enginetestsupport.h"
 #include "harness/testsink.h"
 #include "support/systemmediaplayer.h"
 #include "support/testdata.h"
 #include "support/wait.h"
 
+// The real engine through the test's own sound server, heard on its sink.
+
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int cdRate = TestSink::rate;
-constexpr double toneA = 440.0;
 constexpr double toneC = 523.25;
-// The engine's fade at starts and stops.
-constexpr std::size_t fadeFrames = cdRate / 200;
-// A gap between tones longer than any zero crossing.
-constexpr std::size_t gapFrames = 2000;
 // Pause, stop and replace are heard within this, the sink's recorder's own
 // delay included.
 constexpr double promptSeconds = 0.030;
-
-double secondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // What the test's sound server says of its streams.
 std::string sinkInputs()
@@ -66,7 +54,7 @@ std::string largeHeaderlessFile(const TempDir& dir, double hz, int seconds, int 
         return {};
     std::ifstream in(part, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string joined = dir.file("large.mp3");
+    std::string joined = dir.file("large.mp3");
     std::ofstream out(joined, std::ios::binary);
     for (int i = 0; i < copies; ++i)
         out << bytes;
@@ -384,7 +372,7 @@ TEST_F(EngineTest, AFileDeletedOrCutShortWhilePlayingEndsOrPlaysOnCleanly)
 TEST(EngineLifetime, DestroyingAPlayingEngineSilencesItPromptly)
 {
     const TestSink audio;
-    audio.useInThisProcess();
+    TestSink::useInThisProcess();
     auto player = std::make_unique<SystemMediaPlayer>();
     player->setFileName(testFile("cbr44_stereo.mp3"));
     ASSERT_TRUE(waitUntil([&] { return player->currentPosition() > 0.2; }, 5s));
@@ -396,289 +384,6 @@ TEST(EngineLifetime, DestroyingAPlayingEngineSilencesItPromptly)
     const auto pcm = audio.read(recordedAtEnd + static_cast<std::size_t>(promptSeconds * cdRate)).channel(0);
     EXPECT_GT(pcm.size(), std::size_t{cdRate / 10});
     EXPECT_FALSE(firstSound(pcm).has_value());
-}
-
-// No server and no ALSA device: reported; Play works once a server is back.
-TEST(EngineWithoutAudio, NoOutputIsReportedAndPlayingWorksOnceOneIsBack)
-{
-    const TempDir dir;
-    std::ofstream(dir.file("asound.conf")) << "# no devices\n";
-    setenv("ALSA_CONFIG_PATH", dir.file("asound.conf").c_str(), 1);
-    setenv("PULSE_SERVER", ("unix:" + dir.file("no-server")).c_str(), 1);
-    SystemMediaPlayer player;
-    QSignalSpy failures(&player, &MediaEngine::playbackFailed);
-    player.setFileName(testFile("cbr44_stereo.mp3"));
-    ASSERT_TRUE(failures.wait(5000));
-    EXPECT_TRUE(failures[0][1].toString().contains(QStringLiteral("audio output"))) << failures[0][1].toString().toStdString();
-    EXPECT_EQ(player.openState(), OpenState::Closed);
-    EXPECT_EQ(player.playState(), PlayState::Stopped);
-
-    const TestSink audio;
-    audio.useInThisProcess();
-    player.setFileName(testFile("cbr44_stereo.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
-    EXPECT_EQ(player.playState(), PlayState::Playing);
-    ASSERT_TRUE(waitUntil([&] { return firstSound(audio.read().channel(0)).has_value(); }, 5s));
-}
-
-// Where no sound server answers, ALSA's default device plays: here a file of
-// the test's own behind a device that discards, so what was played can be
-// read back whole.
-TEST(EngineOnAlsa, PlaysThroughTheDefaultDeviceWhereNoServerAnswers)
-{
-    const TempDir dir;
-    const std::string written = dir.file("alsa.raw");
-    std::ofstream(dir.file("asound.conf")) << "pcm.!default {\n  type file\n  slave.pcm discard\n  file \"" << written
-                                           << "\"\n  format raw\n}\npcm.discard { type null }\n";
-    setenv("ALSA_CONFIG_PATH", dir.file("asound.conf").c_str(), 1);
-    setenv("PULSE_SERVER", ("unix:" + dir.file("no-server")).c_str(), 1);
-    SystemMediaPlayer player;
-    QSignalSpy failures(&player, &MediaEngine::playbackFailed);
-    player.setFileName(testFile("cbr44_stereo.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
-    ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 10s));
-    EXPECT_TRUE(failures.isEmpty());
-
-    const auto pcm = readPcm(written, cdRate, 2).channel(0);
-    const auto lead = firstSound(pcm);
-    ASSERT_TRUE(lead.has_value());
-    EXPECT_NEAR(toneFrequency(pcm, cdRate, *lead + cdRate, cdRate / 2), toneA, 1.0);
-    EXPECT_NEAR(static_cast<double>(soundingFrames(pcm, gapFrames)), 4.0 * cdRate, 3.0 * fadeFrames);
-}
-
-std::unique_ptr<SampleSource> openDecoder(const std::string& path, std::string& error, std::stop_token cancel)
-{
-    return Mpg123Decoder::open(path, error, std::move(cancel));
-}
-
-// An open that lasts until it is abandoned, for "slow.mp3"; others open as
-// usual.
-std::unique_ptr<SampleSource> openSlowly(const std::string& path, std::string& error, std::stop_token cancel)
-{
-    if (path != "slow.mp3")
-        return openDecoder(path, error, std::move(cancel));
-    const auto start = std::chrono::steady_clock::now();
-    while (!cancel.stop_requested() && secondsSince(start) < 20.0)
-        std::this_thread::sleep_for(1ms);
-    error = "cancelled";
-    return nullptr;
-}
-
-// However long an open would take, a new file or the engine's end abandons
-// it at once.
-TEST(EngineOpening, ANewFileOrTheEnginesEndAbandonsAnOpenAtOnce)
-{
-    auto player = std::make_unique<MediaPlayer>(std::make_unique<FakeOutput>(std::make_shared<FakeOutput::Log>()),
-                                                openSlowly, nullptr);
-    player->setFileName(QStringLiteral("slow.mp3"));
-    runEventsFor(50ms);
-    const auto replaced = std::chrono::steady_clock::now();
-    player->setFileName(testFile("cbr44_stereo.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player->openState() == OpenState::Open; }, 5s));
-    EXPECT_LT(secondsSince(replaced), 0.1);
-    EXPECT_EQ(player->playState(), PlayState::Playing);
-
-    player->setFileName(QStringLiteral("slow.mp3"));
-    runEventsFor(50ms);
-    const auto closing = std::chrono::steady_clock::now();
-    player.reset();
-    EXPECT_LT(secondsSince(closing), 0.1);
-}
-
-// A decoder stuck on a bad stretch of its file: it gives nothing and never
-// says it ended.
-class StalledSource : public SampleSource {
-public:
-    int rate() const override { return cdRate; }
-    int channels() const override { return 2; }
-    std::int64_t lengthFrames() const override { return std::int64_t{4} * cdRate; }
-    std::size_t read(std::int16_t* /*out*/, std::size_t /*maxSamples*/, bool& ended) override
-    {
-        ended = false;
-        return 0;
-    }
-    bool seekToFrame(std::int64_t /*frame*/) override { return true; }
-};
-
-// The engine with an output that plays nothing, for what needs no sound.
-class EngineLogicTest : public ::testing::Test {
-protected:
-    bool open(const QString& path)
-    {
-        player.setFileName(path);
-        return waitUntil([&] { return player.openState() == OpenState::Open; }, 5s);
-    }
-
-    std::shared_ptr<FakeOutput::Log> log = std::make_shared<FakeOutput::Log>();
-    MediaPlayer player{std::make_unique<FakeOutput>(log), openDecoder, nullptr};
-};
-
-TEST_F(EngineLogicTest, DurationIsWithinATenthOfASecondForCbrAndVbr)
-{
-    const std::pair<const char*, double> files[] = {
-        {"cbr44_stereo.mp3", 4.0}, {"cbr44_noheader.mp3", 4.0}, {"vbr44.mp3", 4.0},
-        {"vbr44_noheader.mp3", 4.0}, {"mono48.mp3", 1.5},         {"id3v2.mp3", 2.0},
-    };
-    for (const auto& [name, seconds] : files) {
-        SCOPED_TRACE(name);
-        ASSERT_TRUE(open(testFile(name)));
-        EXPECT_NEAR(player.duration(), seconds, 0.1);
-        std::cout << "duration error " << name << ": " << (player.duration() - seconds) * 1000 << " ms\n";
-    }
-}
-
-// Each file reaches the output in its own format, from its first buffer: a
-// mono 48 kHz file after a stereo 44.1 kHz one, and back.
-TEST_F(EngineLogicTest, EachFileReachesTheOutputInItsOwnFormat)
-{
-    const std::pair<const char*, FakeOutput::Write> files[] = {
-        {"cbr44_stereo.mp3", {44100, 2, 0}}, {"mono48.mp3", {48000, 1, 0}}, {"vbr44.mp3", {44100, 2, 0}}};
-    std::size_t seen = 0;
-    for (const auto& [name, format] : files) {
-        SCOPED_TRACE(name);
-        ASSERT_TRUE(open(testFile(name)));
-        ASSERT_TRUE(waitUntil([&] { return log->copy().size() > seen; }, 2s));
-        const auto writes = log->copy();
-        for (std::size_t i = seen; i < writes.size(); ++i) {
-            EXPECT_EQ(writes[i].rate, format.rate);
-            EXPECT_EQ(writes[i].channels, format.channels);
-        }
-        seen = writes.size();
-    }
-}
-
-// A file joined from a 44.1 kHz stereo part and a 48 kHz mono one: each part
-// reaches the output whole, in its own format, the second after the first.
-TEST(EngineOnAJoinedFile, PlaysEachPartInItsOwnFormat)
-{
-    const auto log = std::make_shared<FakeOutput::Log>();
-    MediaPlayer player(std::make_unique<FakeOutput>(log, 20.0), openDecoder, nullptr);
-    player.setFileName(testFile("joined44_48.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
-    ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 5s));
-
-    std::map<std::pair<int, int>, double> seconds;
-    std::vector<std::pair<int, int>> order;
-    for (const FakeOutput::Write& w : log->copy()) {
-        const std::pair format{w.rate, w.channels};
-        if (order.empty() || order.back() != format)
-            order.push_back(format);
-        seconds[format] += static_cast<double>(w.frames) / w.rate;
-    }
-    const std::vector<std::pair<int, int>> parts{{44100, 2}, {48000, 1}};
-    EXPECT_EQ(order, parts);
-    EXPECT_NEAR(seconds[parts[0]], 4.0, 0.06);
-    EXPECT_NEAR(seconds[parts[1]], 1.5, 0.06);
-}
-
-// A file of a single frame, a 26 ms click, plays and ends as any file does.
-TEST_F(EngineLogicTest, AFileOfOneFramePlaysAndEnds)
-{
-    const TempDir dir;
-    std::ifstream in(testFile("cbr44_noheader.mp3").toStdString(), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // 128 kbit/s at 44.1 kHz: 417 bytes, and one more when padded.
-    const std::size_t frameBytes = 417 + ((static_cast<unsigned char>(bytes[2]) >> 1) & 1);
-    const std::string click = dir.file("click.mp3");
-    std::ofstream(click, std::ios::binary) << bytes.substr(0, frameBytes);
-    QSignalSpy failures(&player, &MediaEngine::playbackFailed);
-    ASSERT_TRUE(open(QString::fromStdString(click)));
-    ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 2s));
-    EXPECT_TRUE(failures.isEmpty());
-    std::size_t frames = 0;
-    for (const FakeOutput::Write& w : log->copy())
-        frames += w.frames;
-    EXPECT_EQ(frames, 1152U);
-}
-
-// "stop" while the file is still opening is not lost: it opens and stays
-// stopped.
-TEST_F(EngineLogicTest, StopWhileOpeningIsKept)
-{
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        SCOPED_TRACE(attempt);
-        player.setFileName(testFile("cbr44_stereo.mp3"));
-        player.stop();
-        ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
-        runEventsFor(20ms);
-        EXPECT_EQ(player.playState(), PlayState::Stopped);
-        EXPECT_EQ(player.currentPosition(), 0.0);
-    }
-}
-
-// A decoder that makes no progress does not keep the engine's thread busy:
-// within a second the file is given up as unplayable, and the engine closes at
-// once.
-TEST(EngineWithAStalledDecoder, GivesTheFileUpWithinASecondAndClosesAtOnce)
-{
-    const auto openStalled = [](const std::string&, std::string&, std::stop_token) -> std::unique_ptr<SampleSource> {
-        return std::make_unique<StalledSource>();
-    };
-    auto player = std::make_unique<MediaPlayer>(std::make_unique<FakeOutput>(std::make_shared<FakeOutput::Log>()),
-                                                openStalled, nullptr);
-    QSignalSpy failures(player.get(), &MediaEngine::playbackFailed);
-    const auto dropped = std::chrono::steady_clock::now();
-    player->setFileName(QStringLiteral("stalled.mp3"));
-    ASSERT_TRUE(failures.wait(3000));
-    EXPECT_LT(secondsSince(dropped), 1.5);
-    EXPECT_TRUE(failures[0][1].toString().contains(QStringLiteral("no progress"))) << failures[0][1].toString().toStdString();
-    EXPECT_EQ(player->openState(), OpenState::Closed);
-    EXPECT_EQ(player->playState(), PlayState::Stopped);
-
-    player->setFileName(QStringLiteral("stalled.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player->openState() == OpenState::Open; }, 2s));
-    const auto closing = std::chrono::steady_clock::now();
-    player.reset();
-    EXPECT_LT(secondsSince(closing), 0.3);
-}
-
-TEST_F(EngineLogicTest, AFileThatCannotBePlayedIsClosedAndTheReasonReported)
-{
-    const TempDir folder;
-    const std::pair<QString, QString> cases[] = {
-        {testFile("not_mpeg.mp3"), QStringLiteral("no MPEG audio frames")},
-        {testFile("no_such_file.mp3"), QStringLiteral("No such file")},
-        {QString::fromStdString(folder.path()), QStringLiteral("not a regular file")},
-    };
-    for (const auto& [path, reason] : cases) {
-        SCOPED_TRACE(path.toStdString());
-        ASSERT_TRUE(open(testFile("cbr44_stereo.mp3")));
-        QSignalSpy failures(&player, &MediaEngine::playbackFailed);
-        player.setFileName(path);
-        ASSERT_TRUE(failures.wait(5000));
-        EXPECT_EQ(failures[0][0].toString(), path);
-        EXPECT_TRUE(failures[0][1].toString().contains(reason)) << failures[0][1].toString().toStdString();
-        EXPECT_EQ(player.openState(), OpenState::Closed);
-        EXPECT_EQ(player.playState(), PlayState::Stopped);
-        EXPECT_EQ(player.duration(), 0.0);
-        EXPECT_EQ(player.currentPosition(), 0.0);
-    }
-}
-
-TEST_F(EngineLogicTest, EveryCallSucceedsInEveryState)
-{
-    const auto exerciseAll = [&] {
-        EXPECT_GE(player.currentPosition(), 0.0);
-        EXPECT_GE(player.duration(), 0.0);
-        player.pause();
-        player.play();
-        player.setCurrentPosition(0.0);
-        player.setCurrentPosition(std::nan(""));
-        player.stop();
-        player.stop();
-        EXPECT_EQ(player.playState(), PlayState::Stopped);
-    };
-    exerciseAll(); // no file
-    player.setFileName(testFile("cbr44_stereo.mp3"));
-    exerciseAll(); // opening
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
-    exerciseAll(); // open
-    player.setFileName(testFile("not_mpeg.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Closed; }, 5s));
-    exerciseAll(); // after a failure
-    player.setFileName(QString());
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Closed; }, 5s));
-    exerciseAll();
 }
 
 } // namespace

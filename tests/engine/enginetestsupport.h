@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <stop_token>
+#include <string>
+
+#include "decode/samplesource.h"
+#include "harness/testsink.h"
+
+// What the engine's tests share: the format and tone of the test files, the
+// sizes the engine's sound is measured by, and the decoder the program uses.
+
+inline constexpr int cdRate = TestSink::rate;
+inline constexpr double toneA = 440.0;
+// The engine's fade at starts and stops.
+inline constexpr std::size_t fadeFrames = cdRate / 200;
+// A gap between tones longer than any zero crossing.
+inline constexpr std::size_t gapFrames = 2000;
+
+double secondsSince(std::chrono::steady_clock::time_point start);
+
+// Opens a file with libmpg123, as the program does.
+std::unique_ptr<SampleSource> openDecoder(const std::string& path, std::string& error, std::stop_token cancel);
