@@ -23,7 +23,7 @@ void logAlsaError(const char* file, int line, const char* function, int error, c
     if (!outputLog().isDebugEnabled())
         return;
     std::array<char, 1024> message{};
-    std::va_list arguments;
+    va_list arguments;
     va_start(arguments, format);
     std::vsnprintf(message.data(), message.size(), format, arguments);
     va_end(arguments);

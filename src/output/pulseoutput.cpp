@@ -219,7 +219,7 @@ std::int64_t PulseOutput::halt()
     const std::lock_guard lock(*mainLoop_);
     if (stream_ == nullptr || !segmentBegun_)
         return haltedAt_.value_or(0);
-    const std::int64_t heard = heardLocked();
+    const std::int64_t heard = segmentFrameHeard();
     const std::int64_t written = history_.written();
     // Not started, nothing was heard; started, the fade follows what the sink
     // may have mixed.
@@ -253,7 +253,7 @@ std::int64_t PulseOutput::halt()
     return from;
 }
 
-std::int64_t PulseOutput::heardLocked()
+std::int64_t PulseOutput::segmentFrameHeard()
 {
     if (!segmentBegun_)
         return haltedAt_.value_or(0);
@@ -283,7 +283,7 @@ std::int64_t PulseOutput::heardFrames()
     const std::lock_guard lock(*mainLoop_);
     if (stream_ == nullptr || mainLoop_->lost())
         return haltedAt_.value_or(0);
-    return heardLocked();
+    return segmentFrameHeard();
 }
 
 std::chrono::milliseconds PulseOutput::refillPeriod() const

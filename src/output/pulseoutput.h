@@ -60,7 +60,7 @@ private:
     // A halt's fade is heard before anything replaces it. Without the lock.
     void letFadePlayOut() const;
     // With the lock held.
-    std::int64_t heardLocked();
+    std::int64_t segmentFrameHeard();
     // With the lock held: a call on the stream failed, so the output is lost.
     void streamFailed(const char* what, const std::string& error);
 
