@@ -1,9 +1,15 @@
 #include "output/alsaoutput.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
 
 #include <alsa/asoundlib.h>
+
+#include "output/outputlog.h"
 
 namespace {
 
@@ -11,61 +17,112 @@ namespace {
 // second, short enough for little memory.
 constexpr unsigned queueMicroseconds = 500'000;
 
+// One of libasound's own error messages, formatted into the output's log.
+void logAlsaError(const char* file, int line, const char* function, int error, const char* format, ...)
+{
+    if (!outputLog().isDebugEnabled())
+        return;
+    std::array<char, 1024> message{};
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(message.data(), message.size(), format, arguments);
+    va_end(arguments);
+    qCDebug(outputLog).nospace() << "ALSA: " << message.data() << " (" << function << ", " << file << ':' << line
+                                 << ')' << (error != 0 ? ": " : "") << (error != 0 ? snd_strerror(error) : "");
+}
+
+// A call that returned `status`: true where it succeeded, else its reason
+// is in `error` and in the log.
+bool succeeded(int status, const char* what, std::string& error)
+{
+    if (status >= 0)
+        return true;
+    error = snd_strerror(status);
+    qCDebug(outputLog) << "ALSA's default device: cannot" << what << "-" << error.c_str();
+    return false;
+}
+
+// The device starts on start() alone, not on the first write: its start
+// threshold is past anything a write could fill.
+bool startOnlyWhenAsked(snd_pcm_t* pcm, std::string& error)
+{
+    snd_pcm_sw_params_t* allocated = nullptr;
+    if (!succeeded(snd_pcm_sw_params_malloc(&allocated), "allocate software parameters", error))
+        return false;
+    const std::unique_ptr<snd_pcm_sw_params_t, decltype(&snd_pcm_sw_params_free)> software(allocated,
+                                                                                          &snd_pcm_sw_params_free);
+    snd_pcm_uframes_t boundary = 0;
+    return succeeded(snd_pcm_sw_params_current(pcm, software.get()), "read the software parameters", error)
+           && succeeded(snd_pcm_sw_params_get_boundary(software.get(), &boundary), "read the boundary", error)
+           && succeeded(snd_pcm_sw_params_set_start_threshold(pcm, software.get(), boundary),
+                        "set the start threshold", error)
+           && succeeded(snd_pcm_sw_params(pcm, software.get()), "set the software parameters", error);
+}
+
 } // namespace
 
-AlsaOutput::~AlsaOutput()
+void AlsaOutput::ClosePcm::operator()(snd_pcm_t* pcm) const
 {
-    close();
+    std::string error;
+    succeeded(snd_pcm_close(pcm), "close", error);
+}
+
+AlsaOutput::AlsaOutput()
+{
+    // libasound has one error handler for the whole process, which prints to
+    // stderr: a drop with no sound server would print its lines there. This
+    // sets it, once for all outputs, to the output's log.
+    static std::once_flag handlerSet;
+    std::call_once(handlerSet, [] { snd_lib_error_set_handler(&logAlsaError); });
+}
+
+bool AlsaOutput::open(int rate, int channels, std::string& error)
+{
+    snd_pcm_t* opened = nullptr;
+    const int status = snd_pcm_open(&opened, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (status < 0) {
+        error = snd_strerror(status);
+        return false;
+    }
+    std::unique_ptr<snd_pcm_t, ClosePcm> pcm(opened);
+    if (!succeeded(snd_pcm_set_params(pcm.get(), SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
+                                      static_cast<unsigned>(channels), static_cast<unsigned>(rate), 1,
+                                      queueMicroseconds),
+                   "set the format", error)
+        || !startOnlyWhenAsked(pcm.get(), error))
+        return false;
+    qCDebug(outputLog) << "ALSA's default device opened:" << rate << "Hz," << channels << "channels";
+    pcm_ = std::move(pcm);
+    rate_ = rate;
+    channels_ = channels;
+    return true;
+}
+
+bool AlsaOutput::dropQueued(std::string& error)
+{
+    return succeeded(snd_pcm_drop(pcm_.get()), "drop what is queued", error)
+           && succeeded(snd_pcm_prepare(pcm_.get()), "prepare", error);
 }
 
 bool AlsaOutput::prepare(int rate, int channels, std::string& error)
 {
     if (pcm_ != nullptr && (rate != rate_ || channels != channels_ || lost()))
         close();
-    if (pcm_ == nullptr) {
-        int status = snd_pcm_open(&pcm_, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-        if (status < 0) {
-            pcm_ = nullptr;
-            error = snd_strerror(status);
-            return false;
-        }
-        status = snd_pcm_set_params(pcm_, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
-                                    static_cast<unsigned>(channels), static_cast<unsigned>(rate), 1,
-                                    queueMicroseconds);
-        // Started by start() alone, not by the first write.
-        snd_pcm_sw_params_t* software = nullptr;
-        if (status >= 0)
-            status = snd_pcm_sw_params_malloc(&software);
-        if (status >= 0) {
-            snd_pcm_uframes_t boundary = 0;
-            snd_pcm_sw_params_current(pcm_, software);
-            snd_pcm_sw_params_get_boundary(software, &boundary);
-            snd_pcm_sw_params_set_start_threshold(pcm_, software, boundary);
-            status = snd_pcm_sw_params(pcm_, software);
-            snd_pcm_sw_params_free(software);
-        }
-        if (status < 0) {
-            error = snd_strerror(status);
-            close();
-            return false;
-        }
-        rate_ = rate;
-        channels_ = channels;
-    } else {
-        snd_pcm_drop(pcm_);
-        snd_pcm_prepare(pcm_);
-    }
+    std::string dropError;
+    if (pcm_ != nullptr && !dropQueued(dropError))
+        close();
+    if (pcm_ == nullptr && !open(rate, channels, error))
+        return false;
     started_ = false;
     written_ = 0;
+    lastHeard_ = 0;
     haltedAt_.reset();
     return true;
 }
 
 void AlsaOutput::close()
 {
-    if (pcm_ != nullptr)
-        snd_pcm_close(pcm_);
-    pcm_ = nullptr;
+    pcm_.reset();
     failed_ = false;
     started_ = false;
     haltedAt_.reset();
@@ -73,7 +130,13 @@ void AlsaOutput::close()
 
 bool AlsaOutput::lost() const
 {
-    return failed_ || (pcm_ != nullptr && snd_pcm_state(pcm_) == SND_PCM_STATE_DISCONNECTED);
+    return failed_ || (pcm_ != nullptr && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_DISCONNECTED);
+}
+
+void AlsaOutput::fail()
+{
+    qCDebug(outputLog) << "ALSA's default device is given up as lost";
+    failed_ = true;
 }
 
 void AlsaOutput::beginSegmentIfHalted()
@@ -81,13 +144,23 @@ void AlsaOutput::beginSegmentIfHalted()
     if (!haltedAt_)
         return;
     written_ = 0;
+    lastHeard_ = 0;
     haltedAt_.reset();
 }
 
 void AlsaOutput::recoverFromUnderrun()
 {
-    if (snd_pcm_state(pcm_) == SND_PCM_STATE_XRUN)
-        snd_pcm_prepare(pcm_);
+    std::string error;
+    if (snd_pcm_state(pcm_.get()) == SND_PCM_STATE_XRUN
+        && !succeeded(snd_pcm_prepare(pcm_.get()), "recover from an underrun", error))
+        fail();
+}
+
+void AlsaOutput::startDevice()
+{
+    std::string error;
+    if (!succeeded(snd_pcm_start(pcm_.get()), "start", error))
+        fail();
 }
 
 std::size_t AlsaOutput::writable()
@@ -96,9 +169,13 @@ std::size_t AlsaOutput::writable()
         return 0;
     beginSegmentIfHalted();
     recoverFromUnderrun();
-    const snd_pcm_sframes_t available = snd_pcm_avail_update(pcm_);
+    const snd_pcm_sframes_t available = snd_pcm_avail_update(pcm_.get());
     if (available < 0) {
-        failed_ = available != -EPIPE && available != -EAGAIN;
+        // Run dry or full is passing; anything else loses the device.
+        std::string error;
+        if (!succeeded(static_cast<int>(available), "ask for room", error) && available != -EPIPE
+            && available != -EAGAIN)
+            fail();
         return 0;
     }
     return static_cast<std::size_t>(available);
@@ -110,14 +187,21 @@ void AlsaOutput::write(const std::int16_t* samples, std::size_t frames)
         return;
     beginSegmentIfHalted();
     recoverFromUnderrun();
-    const snd_pcm_sframes_t done = snd_pcm_writei(pcm_, samples, frames);
+    const snd_pcm_sframes_t done = snd_pcm_writei(pcm_.get(), samples, frames);
     if (done < 0) {
-        failed_ = done != -EAGAIN && done != -EPIPE;
+        // Full, or run dry meanwhile: these samples are not played, and are
+        // not counted. Anything else loses the device.
+        std::string error;
+        succeeded(static_cast<int>(done), "write", error);
+        if (done != -EAGAIN && done != -EPIPE)
+            fail();
         return;
     }
+    if (static_cast<std::size_t>(done) < frames)
+        qCDebug(outputLog) << "ALSA's default device took" << done << "of" << frames << "frames";
     written_ += done;
-    if (started_ && snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED)
-        snd_pcm_start(pcm_);
+    if (started_ && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_PREPARED)
+        startDevice();
 }
 
 void AlsaOutput::start()
@@ -126,8 +210,8 @@ void AlsaOutput::start()
         return;
     beginSegmentIfHalted();
     started_ = true;
-    if (written_ > 0 && snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED)
-        snd_pcm_start(pcm_);
+    if (written_ > 0 && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_PREPARED)
+        startDevice();
 }
 
 std::int64_t AlsaOutput::halt()
@@ -135,8 +219,9 @@ std::int64_t AlsaOutput::halt()
     if (pcm_ == nullptr || haltedAt_)
         return haltedAt_.value_or(0);
     const std::int64_t heard = heardFrames();
-    snd_pcm_drop(pcm_);
-    snd_pcm_prepare(pcm_);
+    std::string error;
+    if (!dropQueued(error))
+        fail();
     started_ = false;
     haltedAt_ = heard;
     return heard;
@@ -148,14 +233,17 @@ std::int64_t AlsaOutput::heardFrames()
         return *haltedAt_;
     if (pcm_ == nullptr || !started_)
         return 0;
-    switch (snd_pcm_state(pcm_)) {
+    switch (snd_pcm_state(pcm_.get())) {
     case SND_PCM_STATE_XRUN:
+        lastHeard_ = written_;
         return written_;
     case SND_PCM_STATE_RUNNING: {
+        // Where the delay cannot be read, the last position stands.
         snd_pcm_sframes_t delay = 0;
-        if (snd_pcm_delay(pcm_, &delay) < 0)
-            return 0;
-        return std::clamp<std::int64_t>(written_ - delay, 0, written_);
+        std::string error;
+        if (succeeded(snd_pcm_delay(pcm_.get(), &delay), "read the delay", error))
+            lastHeard_ = std::clamp<std::int64_t>(written_ - delay, 0, written_);
+        return lastHeard_;
     }
     default:
         return 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "output/audiooutput.h"
@@ -12,8 +13,7 @@ struct _snd_pcm; // NOLINT(bugprone-reserved-identifier): ALSA's own name
 // The engine's thread makes every call.
 class AlsaOutput final : public AudioOutput {
 public:
-    AlsaOutput() = default;
-    ~AlsaOutput() override;
+    AlsaOutput();
 
     bool prepare(int rate, int channels, std::string& error) override;
     bool isOpen() const override { return pcm_ != nullptr; }
@@ -29,16 +29,28 @@ public:
     std::chrono::milliseconds refillPeriod() const override;
 
 private:
+    struct ClosePcm {
+        void operator()(_snd_pcm* pcm) const;
+    };
+
+    bool open(int rate, int channels, std::string& error);
+    // Drops what is queued and gets ready for a new segment.
+    bool dropQueued(std::string& error);
     // After a halt, the next write or start begins a new segment.
     void beginSegmentIfHalted();
     // Ready to take samples again after the device ran dry.
     void recoverFromUnderrun();
+    void startDevice();
+    // A call on the device failed, as logged: it is given up as lost.
+    void fail();
 
-    _snd_pcm* pcm_ = nullptr;
+    std::unique_ptr<_snd_pcm, ClosePcm> pcm_;
     int rate_ = 0;
     int channels_ = 0;
     bool failed_ = false;
     bool started_ = false;
     std::int64_t written_ = 0;
+    // The segment frame last heard, kept where the device's delay fails.
+    std::int64_t lastHeard_ = 0;
     std::optional<std::int64_t> haltedAt_;
 };

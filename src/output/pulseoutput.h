@@ -1,21 +1,17 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "output/audiooutput.h"
+#include "output/writtenhistory.h"
 
-struct pa_threaded_mainloop;
-struct pa_context;
-struct pa_stream;
-struct pa_time_event;
-struct pa_operation;
-struct pa_mainloop_api;
-struct pa_sink_info;
-struct timeval;
+class PulseMainLoop;
+class PulseStream;
 
 // A stream on the sound server (PulseAudio, or PipeWire through its
 // PulseAudio service), through libpulse's threaded main loop.
@@ -26,9 +22,11 @@ struct timeval;
 // rewinds its sink, so nothing queued behind is heard. The next segment
 // flushes the corked stream and starts where the server's read index stands.
 //
-// Threads: the engine's thread makes every call and takes the main loop's
-// lock for each; the main loop's thread runs the callbacks, which only
-// signal, wake the engine or cork.
+// Threads: the engine's thread makes every call, and takes the main loop's
+// lock around each use of the connection or the stream (the lock order is
+// in pulsemainloop.h). The main loop's thread runs their callbacks, which
+// touch only the connection's and the stream's own fields and wake the
+// engine. Nothing waits for a fade to play out with the lock held.
 class PulseOutput final : public AudioOutput {
 public:
     PulseOutput();
@@ -39,7 +37,7 @@ public:
     bool prepare(int rate, int channels, std::string& error) override;
     bool isOpen() const override { return stream_ != nullptr; }
     void close() override;
-    bool lost() const override { return lost_.load(); }
+    bool lost() const override;
 
     std::size_t writable() override;
     void write(const std::int16_t* samples, std::size_t frames) override;
@@ -50,60 +48,43 @@ public:
     std::chrono::milliseconds refillPeriod() const override;
 
 private:
-    class Lock;
-
     bool connect(std::string& error);
+    // With the lock held.
     bool openStream(int rate, int channels, std::string& error);
-    void closeStream();
-    // Flushes what an earlier segment left and anchors this one at the
-    // server's read index.
-    void beginSegment();
-    void cork(bool corked);
-    void cancelCorkTimer();
-    // A halt's fade is heard before anything replaces it.
+    // The main loop's lock, held, on a stream whose segment has begun;
+    // not held where there is no such stream.
+    std::unique_lock<PulseMainLoop> lockBegunSegment();
+    // With the lock held: flushes what an earlier segment left and anchors
+    // this one at the server's read index.
+    bool beginSegment(std::string& error);
+    // A halt's fade is heard before anything replaces it. Without the lock.
     void letFadePlayOut() const;
-    // Waits, with the lock held, until the operation is done or the
-    // connection is gone.
-    void await(pa_operation* operation);
-    std::int64_t heardLocked();
+    // With the lock held.
+    std::int64_t segmentFrameHeard();
+    // With the lock held: a call on the stream failed, so the output is lost.
+    void streamFailed(const char* what, const std::string& error);
 
-    static void onContextState(pa_context* context, void* self);
-    static void onStreamState(pa_stream* stream, void* self);
-    static void onWriteRequest(pa_stream* stream, std::size_t bytes, void* self);
-    static void onUnderflow(pa_stream* stream, void* self);
-    static void onOperationDone(pa_stream* stream, int success, void* self);
-    static void onSinkInfo(pa_context* context, const pa_sink_info* info, int last, void* self);
-    static void onCorkTime(pa_mainloop_api* api, pa_time_event* event, const timeval* when, void* self);
-
-    pa_threaded_mainloop* mainloop_ = nullptr;
-    pa_context* context_ = nullptr;
-    pa_stream* stream_ = nullptr;
-    // Set by the main loop's thread when the server goes away.
-    std::atomic<bool> lost_{false};
-
-    // Engine thread only, under the lock.
-    int rate_ = 0;
-    int channels_ = 0;
-    bool corked_ = true;
+    // The engine's thread alone reads and writes the fields below; the
+    // objects the first two point to have fields of their own that their
+    // callbacks write.
+    std::unique_ptr<PulseMainLoop> mainLoop_;
+    std::unique_ptr<PulseStream> stream_;
     bool segmentBegun_ = false;
     bool started_ = false;
     bool dataEnded_ = false;
-    // The server ran out of this segment's samples: after its end, all has
-    // been played.
-    bool ranDry_ = false;
-    // The server's byte index, in frames, where this segment's frame 0 is.
+    // The server's index, in frames, where this segment's frame 0 is.
     std::int64_t segmentOrigin_ = 0;
     // How far ahead of what is heard the sink may have mixed, and what has
     // been mixed may have gone on (to a monitor, say): fades and starts are
     // placed after it. Frames, as of the segment's start.
-    int mixedAhead_ = 0;
-    std::int64_t written_ = 0;
+    std::int64_t mixedAhead_ = 0;
+    // The segment frame last heard, kept where the server's timing fails.
+    std::int64_t lastHeard_ = 0;
     // Where the last halt faded out; heard until the next segment begins.
     std::optional<std::int64_t> haltedAt_;
     std::chrono::steady_clock::time_point fadeEnds_;
-    pa_time_event* corkTimer_ = nullptr;
-    // The last samples written, by segment frame, for the fade at a halt.
-    std::vector<std::int16_t> history_;
+    // This segment's samples, for the fade at a halt.
+    WrittenHistory history_;
     std::vector<std::int16_t> fade_;
     std::vector<std::int16_t> silence_;
 };

@@ -1,5 +1,7 @@
 #include "output/serveroralsaoutput.h"
 
+#include "output/outputlog.h"
+
 ServerOrAlsaOutput::ServerOrAlsaOutput()
 {
     server_.setWake([this] { wakeEngine(); });
@@ -15,11 +17,14 @@ bool ServerOrAlsaOutput::prepare(int rate, int channels, std::string& error)
         current_ = &server_;
         return true;
     }
+    qCDebug(outputLog) << "no sound server:" << serverError.c_str();
     std::string deviceError;
     if (device_.prepare(rate, channels, deviceError)) {
+        qCDebug(outputLog) << "playing through ALSA's default device instead";
         current_ = &device_;
         return true;
     }
+    qCDebug(outputLog) << "nor ALSA's default device:" << deviceError.c_str();
     error = "no sound server (" + serverError + ") and no ALSA device (" + deviceError + ")";
     return false;
 }

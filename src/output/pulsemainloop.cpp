@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "output/pulsemainloop.h"
+
+#include <mutex>
+
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/operation.h>
+#include <pulse/thread-mainloop.h>
+
+#include "output/outputlog.h"
+
+namespace {
+
+constexpr const char* clientFailed = "cannot start the sound server's client";
+
+} // namespace
+
+PulseMainLoop::PulseMainLoop(std::function<void()> onLost) : onLost_(std::move(onLost)) {}
+
+PulseMainLoop::~PulseMainLoop()
+{
+    if (mainloop_ == nullptr)
+        return;
+    if (context_ != nullptr) {
+        const std::lock_guard lock(*this);
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+    }
+    pa_threaded_mainloop_stop(mainloop_);
+    pa_threaded_mainloop_free(mainloop_);
+}
+
+bool PulseMainLoop::connect(std::string& error)
+{
+    mainloop_ = pa_threaded_mainloop_new();
+    if (mainloop_ == nullptr || pa_threaded_mainloop_start(mainloop_) < 0) {
+        error = clientFailed;
+        return false;
+    }
+    const std::lock_guard lock(*this);
+    context_ = pa_context_new(api(), "Merlow");
+    if (context_ == nullptr) {
+        error = clientFailed;
+        return false;
+    }
+    pa_context_set_state_callback(context_, &PulseMainLoop::onContextState, this);
+    // Never start a server of its own: where none runs, ALSA plays.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        error = lastError();
+        return false;
+    }
+    for (;;) {
+        const pa_context_state_t state = pa_context_get_state(context_);
+        if (state == PA_CONTEXT_READY)
+            return true;
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            error = lastError();
+            return false;
+        }
+        wait();
+    }
+}
+
+void PulseMainLoop::lock()
+{
+    pa_threaded_mainloop_lock(mainloop_);
+}
+
+void PulseMainLoop::unlock()
+{
+    pa_threaded_mainloop_unlock(mainloop_);
+}
+
+void PulseMainLoop::wait()
+{
+    pa_threaded_mainloop_wait(mainloop_);
+}
+
+void PulseMainLoop::signal()
+{
+    pa_threaded_mainloop_signal(mainloop_, 0);
+}
+
+bool PulseMainLoop::await(pa_operation* operation, std::string& error)
+{
+    if (operation == nullptr) {
+        error = lastError();
+        return false;
+    }
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !lost())
+        wait();
+    const pa_operation_state_t state = pa_operation_get_state(operation);
+    if (state == PA_OPERATION_RUNNING)
+        pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    if (state != PA_OPERATION_DONE) {
+        error = "the connection to the sound server was lost";
+        return false;
+    }
+    return true;
+}
+
+void PulseMainLoop::markLost(const std::string& reason)
+{
+    if (!lost_.exchange(true))
+        qCDebug(outputLog) << "the connection to the sound server is gone:" << reason.c_str();
+    onLost_();
+}
+
+pa_mainloop_api* PulseMainLoop::api() const
+{
+    return pa_threaded_mainloop_get_api(mainloop_);
+}
+
+std::string PulseMainLoop::lastError() const
+{
+    return pa_strerror(pa_context_errno(context_));
+}
+
+void PulseMainLoop::onContextState(pa_context* context, void* self)
+{
+    auto* mainLoop = static_cast<PulseMainLoop*>(self);
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED)
+        mainLoop->markLost(mainLoop->lastError());
+    mainLoop->signal();
+}

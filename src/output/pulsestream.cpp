@@ -1,0 +1,281 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "output/pulsestream.h"
+
+#include <pulse/context.h>
+#include <pulse/introspect.h>
+#include <pulse/mainloop-api.h>
+#include <pulse/operation.h>
+#include <pulse/rtclock.h>
+#include <pulse/stream.h>
+
+#include "output/outputlog.h"
+#include "output/pulsemainloop.h"
+
+namespace {
+
+// What the server needs queued before it starts or restarts the stream.
+constexpr std::chrono::milliseconds prebuffer{20};
+
+// What a callback hands to the thread waiting on its operation. The
+// operation is cancelled if the wait ends first, so the callback never
+// outlives it.
+struct StreamSuccess {
+    PulseMainLoop& mainLoop;
+    bool succeeded = false;
+};
+
+struct SinkLatency {
+    PulseMainLoop& mainLoop;
+    std::optional<pa_usec_t> configured;
+};
+
+void onStreamSuccess(pa_stream* /*stream*/, int success, void* userdata)
+{
+    auto* result = static_cast<StreamSuccess*>(userdata);
+    result->succeeded = success != 0;
+    result->mainLoop.signal();
+}
+
+void onSinkInfo(pa_context* /*context*/, const pa_sink_info* info, int last, void* userdata)
+{
+    auto* result = static_cast<SinkLatency*>(userdata);
+    if (last == 0 && info != nullptr)
+        result->configured = info->configured_latency;
+    result->mainLoop.signal();
+}
+
+pa_usec_t usec(std::chrono::microseconds span)
+{
+    return static_cast<pa_usec_t>(span.count());
+}
+
+} // namespace
+
+PulseStream::PulseStream(PulseMainLoop& mainLoop, std::function<void()> wake)
+    : mainLoop_(mainLoop), wake_(std::move(wake))
+{
+}
+
+PulseStream::~PulseStream()
+{
+    if (stream_ == nullptr)
+        return;
+    cancelCorkTimer();
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+}
+
+bool PulseStream::connect(int rate, int channels, std::string& error)
+{
+    format_ = {PA_SAMPLE_S16NE, static_cast<std::uint32_t>(rate), static_cast<std::uint8_t>(channels)};
+    stream_ = pa_stream_new(mainLoop_.context(), "Merlow", &format_, nullptr);
+    if (stream_ == nullptr) {
+        error = mainLoop_.lastError();
+        return false;
+    }
+    const auto bytes = [&](std::chrono::microseconds span) {
+        return static_cast<std::uint32_t>(pa_usec_to_bytes(usec(span), &format_));
+    };
+    pa_buffer_attr attributes{};
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.tlength = bytes(queueAhead);
+    attributes.prebuf = bytes(prebuffer);
+    attributes.minreq = bytes(queueAhead / 4);
+    attributes.fragsize = static_cast<std::uint32_t>(-1);
+    // Timing: interpolated between the server's updates, and allowed to go
+    // back when a cork rewinds the sink.
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING
+                                                      | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_NOT_MONOTONIC
+                                                      | PA_STREAM_ADJUST_LATENCY);
+    pa_stream_set_state_callback(stream_, &PulseStream::onStateChange, this);
+    pa_stream_set_write_callback(stream_, &PulseStream::onWriteRequest, this);
+    pa_stream_set_underflow_callback(stream_, &PulseStream::onUnderflow, this);
+    if (pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0) {
+        error = mainLoop_.lastError();
+        return false;
+    }
+    for (;;) {
+        const pa_stream_state_t state = pa_stream_get_state(stream_);
+        if (state == PA_STREAM_READY)
+            break;
+        if (!PA_STREAM_IS_GOOD(state)) {
+            error = mainLoop_.lastError();
+            return false;
+        }
+        mainLoop_.wait();
+    }
+    char format[PA_SAMPLE_SPEC_SNPRINT_MAX];
+    const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_);
+    qCDebug(outputLog).nospace() << "stream created: " << pa_sample_spec_snprint(format, sizeof format, &format_)
+                                 << ", " << (granted != nullptr ? granted->tlength : 0U) << " bytes queued ahead";
+    corked_ = true;
+    return true;
+}
+
+std::int64_t PulseStream::framesIn(std::chrono::microseconds span) const
+{
+    return static_cast<std::int64_t>(pa_usec_to_bytes(usec(span), &format_) / frameBytes());
+}
+
+std::chrono::microseconds PulseStream::durationOf(std::int64_t frames) const
+{
+    const auto bytes = static_cast<std::uint64_t>(frames) * frameBytes();
+    return std::chrono::microseconds(pa_bytes_to_usec(bytes, &format_));
+}
+
+std::size_t PulseStream::writableFrames() const
+{
+    const std::size_t bytes = pa_stream_writable_size(stream_);
+    // None where the stream has failed, which its state callback reports.
+    if (bytes == static_cast<std::size_t>(-1))
+        return 0;
+    return bytes / frameBytes();
+}
+
+bool PulseStream::write(const std::int16_t* samples, std::int64_t frames, std::string& error)
+{
+    ranDry_ = false;
+    return writeBytes(samples, frames, 0, false, error);
+}
+
+bool PulseStream::writeAt(const std::int16_t* samples, std::int64_t frames, std::int64_t at, std::string& error)
+{
+    return writeBytes(samples, frames, at * static_cast<std::int64_t>(frameBytes()), true, error);
+}
+
+bool PulseStream::writeBytes(const std::int16_t* samples, std::int64_t frames, std::int64_t offset, bool absolute,
+                             std::string& error)
+{
+    if (frames <= 0)
+        return true;
+    const std::size_t bytes = static_cast<std::size_t>(frames) * frameBytes();
+    if (pa_stream_write(stream_, samples, bytes, nullptr, offset, absolute ? PA_SEEK_ABSOLUTE : PA_SEEK_RELATIVE)
+        < 0) {
+        error = mainLoop_.lastError();
+        return false;
+    }
+    return true;
+}
+
+bool PulseStream::trigger(std::string& error)
+{
+    return sent(pa_stream_trigger(stream_, nullptr, nullptr), error);
+}
+
+bool PulseStream::cork(bool corked, std::string& error)
+{
+    cancelCorkTimer();
+    if (corked_ == corked)
+        return true;
+    if (!sent(pa_stream_cork(stream_, corked ? 1 : 0, nullptr, nullptr), error))
+        return false;
+    corked_ = corked;
+    return true;
+}
+
+bool PulseStream::corkAfter(std::chrono::microseconds delay, std::string& error)
+{
+    cancelCorkTimer();
+    corkTimer_ = pa_context_rttime_new(mainLoop_.context(), pa_rtclock_now() + usec(delay), &PulseStream::onCorkTime,
+                                       this);
+    if (corkTimer_ == nullptr) {
+        error = "cannot set a timer on the main loop";
+        return false;
+    }
+    return true;
+}
+
+bool PulseStream::flush(std::string& error)
+{
+    return sent(pa_stream_flush(stream_, nullptr, nullptr), error);
+}
+
+std::optional<std::int64_t> PulseStream::writeIndex(std::string& error)
+{
+    StreamSuccess update{mainLoop_};
+    if (!mainLoop_.await(pa_stream_update_timing_info(stream_, &onStreamSuccess, &update), error))
+        return std::nullopt;
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    if (!update.succeeded || timing == nullptr) {
+        error = mainLoop_.lastError();
+        return std::nullopt;
+    }
+    const std::int64_t index = timing->write_index_corrupt ? timing->read_index : timing->write_index;
+    return index / static_cast<std::int64_t>(frameBytes());
+}
+
+std::optional<std::int64_t> PulseStream::heardIndex(std::string& error) const
+{
+    pa_usec_t heard = 0;
+    if (pa_stream_get_time(stream_, &heard) < 0) {
+        error = mainLoop_.lastError();
+        return std::nullopt;
+    }
+    return framesIn(std::chrono::microseconds(heard));
+}
+
+std::optional<std::chrono::microseconds> PulseStream::sinkLatency(std::string& error)
+{
+    SinkLatency query{mainLoop_, std::nullopt};
+    pa_operation* operation = pa_context_get_sink_info_by_index(mainLoop_.context(),
+                                                                pa_stream_get_device_index(stream_), &onSinkInfo,
+                                                                &query);
+    if (!mainLoop_.await(operation, error))
+        return std::nullopt;
+    if (!query.configured) {
+        error = "the server does not describe the stream's sink";
+        return std::nullopt;
+    }
+    return std::chrono::microseconds(*query.configured);
+}
+
+bool PulseStream::sent(pa_operation* operation, std::string& error)
+{
+    if (operation == nullptr) {
+        error = mainLoop_.lastError();
+        return false;
+    }
+    pa_operation_unref(operation);
+    return true;
+}
+
+void PulseStream::cancelCorkTimer()
+{
+    if (corkTimer_ == nullptr)
+        return;
+    mainLoop_.api()->time_free(corkTimer_);
+    corkTimer_ = nullptr;
+}
+
+void PulseStream::onStateChange(pa_stream* stream, void* self)
+{
+    auto* owner = static_cast<PulseStream*>(self);
+    if (pa_stream_get_state(stream) == PA_STREAM_FAILED)
+        owner->mainLoop_.markLost("the stream failed: " + owner->mainLoop_.lastError());
+    owner->mainLoop_.signal();
+}
+
+void PulseStream::onWriteRequest(pa_stream* /*stream*/, std::size_t /*bytes*/, void* self)
+{
+    static_cast<PulseStream*>(self)->wake_();
+}
+
+void PulseStream::onUnderflow(pa_stream* /*stream*/, void* self)
+{
+    auto* owner = static_cast<PulseStream*>(self);
+    owner->ranDry_ = true;
+    owner->wake_();
+}
+
+void PulseStream::onCorkTime(pa_mainloop_api* api, pa_time_event* event, const timeval* /*when*/, void* self)
+{
+    auto* owner = static_cast<PulseStream*>(self);
+    api->time_free(event);
+    owner->corkTimer_ = nullptr;
+    std::string error;
+    if (!owner->cork(true, error))
+        qCDebug(outputLog) << "cannot cork the stream after the fade:" << error.c_str();
+}
