@@ -43,10 +43,10 @@ test-asan: deps
 
 test-tsan: deps
 	@$(CONFIGURE) -B $(BUILD)-tsan -DMERLOW_SANITIZE=thread
-	@cmake --build $(BUILD)-tsan -j $(JOBS) --target engine_test filecheck_test
+	@cmake --build $(BUILD)-tsan -j $(JOBS) --target engine_test output_test filecheck_test
 	@cd $(BUILD)-tsan && \
 	  TSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/tsan.supp:halt_on_error=1 \
-	  ctest --output-on-failure -j $(JOBS) -R '^(Engine|PlaybackClock|PlaybackInbox|HeaderCheck)'
+	  ctest --output-on-failure -j $(JOBS) -R '^(Engine|PlaybackClock|PlaybackInbox|WrittenHistory|ServerOrAlsaOutput|HeaderCheck)'
 
 test-fuzz: deps
 	@scripts/fuzz.sh 25 $(BUILD)-fuzz
