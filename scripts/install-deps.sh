@@ -17,7 +17,7 @@ packages=(
     # tests: a private session bus and media-control clients
     dbus-daemon dbus-bin playerctl
     # installing: icons, validators, the .deb and its dependencies
-    librsvg2-bin desktop-file-utils appstream dpkg-dev file hicolor-icon-theme
+    librsvg2-bin desktop-file-utils appstream dpkg-dev file hicolor-icon-theme man-db
 )
 if [ "${1:-}" = bench ]; then
     packages+=(mpg123 mpv)

@@ -180,6 +180,17 @@ TEST_F(InstalledPackage, PassesAppStreamsChecksOfTheInstalledTree)
     EXPECT_EQ(validated.status, 0) << validated.text;
 }
 
+TEST_F(InstalledPackage, HasAManualPageThatManReadsWithoutAWarning)
+{
+    const std::string page = installed("share/man/man1/merlow.1");
+    ASSERT_TRUE(std::filesystem::is_regular_file(page)) << page;
+    const Output read = run("/usr/bin/man", {"--warnings", "--local-file", page});
+    EXPECT_EQ(read.status, 0) << read.text;
+    EXPECT_NE(read.text.find("writes no files"), std::string::npos) << read.text;
+    // What groff warns of goes to stderr, which is read too.
+    EXPECT_EQ(read.text.find("warning:"), std::string::npos) << read.text;
+}
+
 TEST_F(InstalledPackage, RunsAndShowsItsWindowAsTheEntrysClassWithTheIcon)
 {
     const VirtualDisplay display;
