@@ -9,6 +9,7 @@
 #include <pulse/thread-mainloop.h>
 
 #include "output/outputlog.h"
+#include "output/pulsecookie.h"
 #include "output/pulsedeadline.h"
 #include "output/pulsewaitcancel.h"
 
@@ -57,6 +58,7 @@ bool PulseMainLoop::startConnecting(std::string& error)
         error = clientFailed;
         return false;
     }
+    readCookieWithoutCreating(context_);
     pa_context_set_state_callback(context_, &PulseMainLoop::onContextState, this);
     // Never start a server of its own: where none runs, ALSA plays.
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
