@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -42,9 +43,9 @@ void giveToNobody(const std::string& path)
 }
 
 // The real program run as an unprivileged user, as a fresh account runs it:
-// an empty home and a runtime folder of its own, nothing else of the test's
-// environment but the display and the sound server, playing a file dragged
-// from the stand-in file manager, which runs as the test's user.
+// an empty home and a runtime folder of its own, and no ALSA device: only the
+// server can play the file dragged from the stand-in file manager, which runs
+// as the test's user.
 class UnprivilegedDesktop : public ::testing::TestWithParam<SoundServer::Clients> {
 protected:
     UnprivilegedDesktop() : server(GetParam())
@@ -55,6 +56,9 @@ protected:
         using std::filesystem::perms;
         std::filesystem::permissions(files.path(), perms::owner_all | perms::others_read | perms::others_exec);
         std::filesystem::copy_file(testFile("cbr44_long.mp3").toStdString(), files.file("long.mp3"));
+        // No ALSA device, so that only the server can play: ALSA's plugin for
+        // it would otherwise connect on its own.
+        std::ofstream(files.file("asound.conf")) << "# no devices\n";
     }
 
     // Where the server wants its cookie, the user has it, as a desktop
@@ -80,7 +84,8 @@ protected:
     {
         PlayerLaunch launch;
         launch.wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                          "env", "HOME=" + home.path(), "XDG_RUNTIME_DIR=" + runtime.path()};
+                          "env", "HOME=" + home.path(), "XDG_RUNTIME_DIR=" + runtime.path(),
+                          "ALSA_CONFIG_PATH=" + files.file("asound.conf")};
         merlow = startPlayer(display, server.clientEnvironment(), log, launch);
         player = x11.findWindow(playerCaption, 30s);
         ASSERT_TRUE(player) << describePlayer(*merlow, log);
