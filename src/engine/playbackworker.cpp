@@ -30,6 +30,8 @@ PlaybackWorker::PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutp
 PlaybackWorker::~PlaybackWorker()
 {
     inbox_.stop();
+    // A wait on the sound server in progress ends now, not at its deadline.
+    output_->abandonWaits();
     thread_.join();
 }
 
@@ -67,7 +69,8 @@ void PlaybackWorker::run()
     // Named, so that tools that list threads show what this one is.
     pthread_setname_np(pthread_self(), "merlow-engine");
     output_->setWake([this] { inbox_.wake(); });
-    // The first file then plays without waiting for a connection.
+    // The first file then plays without waiting for a connection; warming
+    // up waits on nothing, so a stop is seen at once.
     output_->warmUp();
 
     for (;;) {

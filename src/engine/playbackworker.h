@@ -26,9 +26,11 @@ struct PlaybackShared;
 //   thread through the PlaybackInbox; it reads the engine's state from
 //   PlaybackShared without locks.
 // - This thread alone writes the engine's side of PlaybackShared, alone calls
-//   the decoder and the output, and alone uses this class's own fields. It
-//   waits in the inbox, and reports the outcome of an open through it, under
-//   its mutex, so that no outcome overtakes a newer file's Opening.
+//   the decoder and the output (but for the destructor's abandonWaits(),
+//   which ends a wait on the output's server so that the join is prompt),
+//   and alone uses this class's own fields. It waits in the inbox, and
+//   reports the outcome of an open through it, under its mutex, so that no
+//   outcome overtakes a newer file's Opening.
 // - The output's own thread (a sound server's client) only wakes this one,
 //   from inside the output's lock: hence the lock order in playbackinbox.h,
 //   and this thread never holds the inbox's mutex while it calls the output.

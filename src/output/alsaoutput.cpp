@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <string_view>
 
 #include <alsa/asoundlib.h>
 
@@ -74,6 +75,27 @@ AlsaOutput::AlsaOutput()
     // sets it, once for all outputs, to the output's log.
     static std::once_flag handlerSet;
     std::call_once(handlerSet, [] { snd_lib_error_set_handler(&logAlsaError); });
+}
+
+bool AlsaOutput::defaultAvoidsServer(std::string& error)
+{
+    if (snd_config == nullptr) {
+        error = "ALSA's configuration, not loaded yet, would ask the sound server first";
+        return false;
+    }
+    snd_config_t* found = nullptr;
+    // Where there is no default, opening it fails at once.
+    if (snd_config_search_definition(snd_config, "pcm", "default", &found) < 0)
+        return true;
+    const std::unique_ptr<snd_config_t, decltype(&snd_config_delete)> definition(found, &snd_config_delete);
+    snd_config_t* typeNode = nullptr;
+    const char* type = nullptr;
+    if (snd_config_search(definition.get(), "type", &typeNode) >= 0 && snd_config_get_string(typeNode, &type) >= 0
+        && std::string_view(type) == "pulse") {
+        error = "ALSA's default device plays through the sound server";
+        return false;
+    }
+    return true;
 }
 
 bool AlsaOutput::open(int rate, int channels, std::string& error)

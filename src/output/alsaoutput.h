@@ -15,6 +15,15 @@ class AlsaOutput final : public AudioOutput {
 public:
     AlsaOutput();
 
+    // Whether ALSA's default device opens without asking the sound server:
+    // false, with the reason, where ALSA's configuration is not loaded yet
+    // (loading it runs its hooks, and Debian's asks the server whether it
+    // runs) or where the default device's type is the server's own plugin.
+    // Either would wait on the server with libpulse's own bound alone. A
+    // configuration whose files change meanwhile is loaded again at the next
+    // open, which this does not foresee.
+    static bool defaultAvoidsServer(std::string& error);
+
     bool prepare(int rate, int channels, std::string& error) override;
     bool isOpen() const override { return pcm_ != nullptr; }
     void close() override;

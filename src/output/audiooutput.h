@@ -8,11 +8,11 @@
 
 // Where decoded samples go: a sound server's stream, or a sound card.
 //
-// The engine's thread makes every call. What is written between a prepare()
-// or halt() and the next one is a segment, its frames numbered from 0; the
-// engine maps them to the file. The output queues ahead generously, so that
-// neither it nor the sound server wakes often, and still silences at once
-// when halted.
+// The engine's thread makes every call but abandonWaits(). What is written
+// between a prepare() or halt() and the next one is a segment, its frames
+// numbered from 0; the engine maps them to the file. The output queues ahead
+// generously, so that neither it nor the sound server wakes often, and still
+// silences at once when halted.
 class AudioOutput {
 public:
     AudioOutput() = default;
@@ -20,8 +20,12 @@ public:
     AudioOutput& operator=(const AudioOutput&) = delete;
     virtual ~AudioOutput() = default;
 
-    // Gets ready for a first prepare() to be quick, where it can.
+    // Gets ready for a first prepare() to be quick, where it can, without
+    // waiting on anything.
     virtual void warmUp() {}
+    // Any thread, as the engine stops: a wait on a device or a server in
+    // progress ends at once, and every later one fails without waiting.
+    virtual void abandonWaits() {}
     // Stopped and empty at this format, at the start of a new segment. Keeps
     // the stream when the format matches. Returns false and sets `error`
     // when no output can be had.

@@ -9,6 +9,9 @@
 #include <pulse/thread-mainloop.h>
 
 #include "output/outputlog.h"
+#include "output/pulsecookie.h"
+#include "output/pulsedeadline.h"
+#include "output/pulsewaitcancel.h"
 
 namespace {
 
@@ -16,14 +19,19 @@ constexpr const char* clientFailed = "cannot start the sound server's client";
 
 } // namespace
 
-PulseMainLoop::PulseMainLoop(std::function<void()> onLost) : onLost_(std::move(onLost)) {}
+PulseMainLoop::PulseMainLoop(std::function<void()> onLost, PulseWaitCancel& cancel)
+    : onLost_(std::move(onLost)), cancel_(cancel)
+{
+}
 
 PulseMainLoop::~PulseMainLoop()
 {
     if (mainloop_ == nullptr)
         return;
+    cancel_.attach(nullptr);
     if (context_ != nullptr) {
         const std::lock_guard lock(*this);
+        connectDeadline_.reset();
         pa_context_set_state_callback(context_, nullptr, nullptr);
         pa_context_disconnect(context_);
         pa_context_unref(context_);
@@ -32,10 +40,15 @@ PulseMainLoop::~PulseMainLoop()
     pa_threaded_mainloop_free(mainloop_);
 }
 
-bool PulseMainLoop::connect(std::string& error)
+bool PulseMainLoop::startConnecting(std::string& error)
 {
     mainloop_ = pa_threaded_mainloop_new();
-    if (mainloop_ == nullptr || pa_threaded_mainloop_start(mainloop_) < 0) {
+    if (mainloop_ == nullptr) {
+        error = clientFailed;
+        return false;
+    }
+    cancel_.attach(mainloop_);
+    if (pa_threaded_mainloop_start(mainloop_) < 0) {
         error = clientFailed;
         return false;
     }
@@ -45,22 +58,38 @@ bool PulseMainLoop::connect(std::string& error)
         error = clientFailed;
         return false;
     }
+    readCookieWithoutCreating(context_);
     pa_context_set_state_callback(context_, &PulseMainLoop::onContextState, this);
     // Never start a server of its own: where none runs, ALSA plays.
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         error = lastError();
         return false;
     }
-    for (;;) {
+    // A connection still not ready when its bound passes is given up.
+    connectDeadline_ = std::make_unique<PulseDeadline>(*this, connectBound, [this] {
+        if (pa_context_get_state(context_) != PA_CONTEXT_READY)
+            markUnanswered();
+    });
+    return true;
+}
+
+bool PulseMainLoop::waitUntilConnected(std::string& error)
+{
+    const auto settled = [this] {
         const pa_context_state_t state = pa_context_get_state(context_);
-        if (state == PA_CONTEXT_READY)
-            return true;
-        if (!PA_CONTEXT_IS_GOOD(state)) {
-            error = lastError();
-            return false;
-        }
-        wait();
+        return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state) || unanswered();
+    };
+    if (!waitUntil(settled, *connectDeadline_, error))
+        return false;
+    if (unanswered()) {
+        error = serverUnansweredReason;
+        return false;
     }
+    if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
+        error = lastError();
+        return false;
+    }
+    return true;
 }
 
 void PulseMainLoop::lock()
@@ -73,14 +102,26 @@ void PulseMainLoop::unlock()
     pa_threaded_mainloop_unlock(mainloop_);
 }
 
-void PulseMainLoop::wait()
-{
-    pa_threaded_mainloop_wait(mainloop_);
-}
-
 void PulseMainLoop::signal()
 {
     pa_threaded_mainloop_signal(mainloop_, 0);
+}
+
+bool PulseMainLoop::waitUntil(const std::function<bool()>& done, const PulseDeadline& deadline, std::string& error)
+{
+    while (!done()) {
+        if (cancel_.cancelled()) {
+            error = "the wait on the sound server was cancelled";
+            return false;
+        }
+        if (deadline.passed()) {
+            markUnanswered();
+            error = serverUnansweredReason;
+            return false;
+        }
+        pa_threaded_mainloop_wait(mainloop_);
+    }
+    return true;
 }
 
 bool PulseMainLoop::await(pa_operation* operation, std::string& error)
@@ -89,17 +130,18 @@ bool PulseMainLoop::await(pa_operation* operation, std::string& error)
         error = lastError();
         return false;
     }
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !lost())
-        wait();
+    const PulseDeadline deadline(*this, answerBound);
+    const bool answered = waitUntil(
+        [&] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING || lost(); }, deadline, error);
     const pa_operation_state_t state = pa_operation_get_state(operation);
     if (state == PA_OPERATION_RUNNING)
         pa_operation_cancel(operation);
     pa_operation_unref(operation);
-    if (state != PA_OPERATION_DONE) {
+    if (answered && state != PA_OPERATION_DONE) {
         error = "the connection to the sound server was lost";
         return false;
     }
-    return true;
+    return answered;
 }
 
 void PulseMainLoop::markLost(const std::string& reason)
@@ -107,6 +149,12 @@ void PulseMainLoop::markLost(const std::string& reason)
     if (!lost_.exchange(true))
         qCDebug(outputLog) << "the connection to the sound server is gone:" << reason.c_str();
     onLost_();
+}
+
+void PulseMainLoop::markUnanswered()
+{
+    if (!unanswered_.exchange(true))
+        markLost(serverUnansweredReason);
 }
 
 pa_mainloop_api* PulseMainLoop::api() const

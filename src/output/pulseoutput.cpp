@@ -30,13 +30,21 @@ PulseOutput::~PulseOutput()
     close();
 }
 
-bool PulseOutput::connect(std::string& error)
+bool PulseOutput::startConnecting(std::string& error)
 {
-    auto mainLoop = std::make_unique<PulseMainLoop>([this] { wakeEngine(); });
-    if (!mainLoop->connect(error))
+    auto mainLoop = std::make_unique<PulseMainLoop>([this] { wakeEngine(); }, waitCancel_);
+    if (!mainLoop->startConnecting(error))
         return false;
     mainLoop_ = std::move(mainLoop);
     return true;
+}
+
+bool PulseOutput::connect(std::string& error)
+{
+    if (mainLoop_ == nullptr && !startConnecting(error))
+        return false;
+    const std::lock_guard lock(*mainLoop_);
+    return mainLoop_->waitUntilConnected(error);
 }
 
 bool PulseOutput::openStream(int rate, int channels, std::string& error)
@@ -57,15 +65,19 @@ bool PulseOutput::openStream(int rate, int channels, std::string& error)
 void PulseOutput::warmUp()
 {
     std::string error;
-    if (mainLoop_ == nullptr && !connect(error))
-        qCDebug(outputLog) << "no sound server to connect to ahead:" << error.c_str();
+    if (mainLoop_ == nullptr && !startConnecting(error))
+        qCDebug(outputLog) << "cannot connect to the sound server ahead:" << error.c_str();
 }
 
 bool PulseOutput::prepare(int rate, int channels, std::string& error)
 {
+    // A connection lost, or one whose server did not answer in time, is
+    // made afresh: a server that answers again is used again.
     if (lost())
         close();
-    if (mainLoop_ == nullptr && !connect(error)) {
+    serverUnanswered_ = false;
+    if (!connect(error)) {
+        serverUnanswered_ = mainLoop_ != nullptr && mainLoop_->unanswered();
         close();
         return false;
     }
@@ -87,8 +99,10 @@ bool PulseOutput::prepare(int rate, int channels, std::string& error)
         history_.restart();
         haltedAt_.reset();
     }
-    if (!opened)
+    if (!opened) {
+        serverUnanswered_ = mainLoop_->unanswered();
         close();
+    }
     return opened;
 }
 

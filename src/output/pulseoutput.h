@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "output/audiooutput.h"
+#include "output/pulsewaitcancel.h"
 #include "output/writtenhistory.h"
 
 class PulseMainLoop;
@@ -26,15 +27,21 @@ class PulseStream;
 // lock around each use of the connection or the stream (the lock order is
 // in pulsemainloop.h). The main loop's thread runs their callbacks, which
 // touch only the connection's and the stream's own fields and wake the
-// engine. Nothing waits for a fade to play out with the lock held.
+// engine. Nothing waits for a fade to play out with the lock held. Every
+// wait on the server is bounded (pulsemainloop.h), and abandonWaits() ends
+// one from another thread.
 class PulseOutput final : public AudioOutput {
 public:
     PulseOutput();
     ~PulseOutput() override;
 
-    // Connects to the server, which costs it nothing until a stream plays.
+    // Starts connecting to the server, which costs it nothing until a stream
+    // plays, without waiting: the first prepare() waits for the connection.
     void warmUp() override;
     bool prepare(int rate, int channels, std::string& error) override;
+    void abandonWaits() override { waitCancel_.cancel(); }
+    // The last prepare() failed because the server let a bound pass.
+    bool serverUnanswered() const { return serverUnanswered_; }
     bool isOpen() const override { return stream_ != nullptr; }
     void close() override;
     bool lost() const override;
@@ -48,6 +55,9 @@ public:
     std::chrono::milliseconds refillPeriod() const override;
 
 private:
+    bool startConnecting(std::string& error);
+    // Connecting where no connection is under way, then waiting until it is
+    // ready.
     bool connect(std::string& error);
     // With the lock held.
     bool openStream(int rate, int channels, std::string& error);
@@ -64,6 +74,8 @@ private:
     // With the lock held: a call on the stream failed, so the output is lost.
     void streamFailed(const char* what, const std::string& error);
 
+    // Any thread cancels it; the connections made wait on it.
+    PulseWaitCancel waitCancel_;
     // The engine's thread alone reads and writes the fields below; the
     // objects the first two point to have fields of their own that their
     // callbacks write.
@@ -72,6 +84,7 @@ private:
     bool segmentBegun_ = false;
     bool started_ = false;
     bool dataEnded_ = false;
+    bool serverUnanswered_ = false;
     // The server's index, in frames, where this segment's frame 0 is.
     std::int64_t segmentOrigin_ = 0;
     // How far ahead of what is heard the sink may have mixed, and what has

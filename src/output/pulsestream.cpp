@@ -9,6 +9,7 @@
 #include <pulse/stream.h>
 
 #include "output/outputlog.h"
+#include "output/pulsedeadline.h"
 #include "output/pulsemainloop.h"
 
 namespace {
@@ -97,15 +98,16 @@ bool PulseStream::connect(int rate, int channels, std::string& error)
         error = mainLoop_.lastError();
         return false;
     }
-    for (;;) {
+    const PulseDeadline deadline(mainLoop_, PulseMainLoop::answerBound);
+    const auto settled = [this] {
         const pa_stream_state_t state = pa_stream_get_state(stream_);
-        if (state == PA_STREAM_READY)
-            break;
-        if (!PA_STREAM_IS_GOOD(state)) {
-            error = mainLoop_.lastError();
-            return false;
-        }
-        mainLoop_.wait();
+        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+    };
+    if (!mainLoop_.waitUntil(settled, deadline, error))
+        return false;
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+        error = mainLoop_.lastError();
+        return false;
     }
     char format[PA_SAMPLE_SPEC_SNPRINT_MAX];
     const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_);

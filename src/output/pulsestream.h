@@ -39,7 +39,8 @@ public:
     PulseStream& operator=(const PulseStream&) = delete;
     ~PulseStream();
 
-    // Connects a stream of this format, corked, and waits until it is ready.
+    // Connects a stream of this format, corked, and waits until it is ready,
+    // within the main loop's bound for an answer.
     bool connect(int rate, int channels, std::string& error);
 
     const pa_sample_spec& format() const { return format_; }

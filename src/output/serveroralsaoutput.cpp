@@ -18,8 +18,13 @@ bool ServerOrAlsaOutput::prepare(int rate, int channels, std::string& error)
         return true;
     }
     qCDebug(outputLog) << "no sound server:" << serverError.c_str();
+    if (abandoned_.load()) {
+        error = "the engine is stopping";
+        return false;
+    }
     std::string deviceError;
-    if (device_.prepare(rate, channels, deviceError)) {
+    const bool deviceUsable = !server_.serverUnanswered() || AlsaOutput::defaultAvoidsServer(deviceError);
+    if (deviceUsable && device_.prepare(rate, channels, deviceError)) {
         qCDebug(outputLog) << "playing through ALSA's default device instead";
         current_ = &device_;
         return true;
@@ -27,6 +32,12 @@ bool ServerOrAlsaOutput::prepare(int rate, int channels, std::string& error)
     qCDebug(outputLog) << "nor ALSA's default device:" << deviceError.c_str();
     error = "no sound server (" + serverError + ") and no ALSA device (" + deviceError + ")";
     return false;
+}
+
+void ServerOrAlsaOutput::abandonWaits()
+{
+    abandoned_.store(true);
+    server_.abandonWaits();
 }
 
 void ServerOrAlsaOutput::close()

@@ -1,16 +1,21 @@
 #pragma once
 
+#include <atomic>
+
 #include "output/alsaoutput.h"
 #include "output/pulseoutput.h"
 
 // The desktop's sound server where one answers, ALSA where none does. The
 // choice is made again whenever no output is open, so a server that comes
-// back is used again.
+// back is used again. Where the server let a bound pass, ALSA's default
+// device is tried only where neither ALSA's configuration nor the device
+// would ask that server again, with libpulse's own 30 s bound alone.
 class ServerOrAlsaOutput : public AudioOutput {
 public:
     ServerOrAlsaOutput();
 
     void warmUp() override { server_.warmUp(); }
+    void abandonWaits() override;
     bool prepare(int rate, int channels, std::string& error) override;
     bool isOpen() const override { return current_ != nullptr && current_->isOpen(); }
     void close() override;
@@ -28,4 +33,6 @@ private:
     PulseOutput server_;
     AlsaOutput device_;
     AudioOutput* current_ = nullptr;
+    // Set by abandonWaits(), from any thread: no output is opened after it.
+    std::atomic<bool> abandoned_{false};
 };

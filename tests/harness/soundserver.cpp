@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
-SoundServer::SoundServer() : socket_(dir_.file("native"))
+SoundServer::SoundServer(Clients clients) : clients_(clients), socket_(dir_.file("native"))
 {
     std::filesystem::create_directories(dir_.file("run"));
     start();
@@ -22,9 +22,10 @@ void SoundServer::start()
 {
     std::filesystem::remove(socket_);
     ChildProcess::Options options;
+    const std::string auth = clients_ == Clients::Anonymous ? " auth-anonymous=1" : " auth-cookie=" + cookie();
     options.arguments = {"-n", "--daemonize=no", "--exit-idle-time=-1", "--log-target=stderr",
                          "-L", "module-null-sink sink_name=null",
-                         "-L", "module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1"};
+                         "-L", "module-native-protocol-unix socket=" + socket_ + auth};
     options.environment = {{"XDG_RUNTIME_DIR", dir_.file("run")}, {"HOME", dir_.path()}};
     options.unset = {"PULSE_SERVER", "DBUS_SESSION_BUS_ADDRESS"};
     options.stderrPath = dir_.file("pulseaudio.log");
@@ -37,6 +38,12 @@ void SoundServer::start()
             throw std::runtime_error("pulseaudio did not start: " + readFile(dir_.file("pulseaudio.log")));
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+}
+
+void SoundServer::openToAllUsers() const
+{
+    using std::filesystem::perms;
+    std::filesystem::permissions(dir_.path(), perms::owner_all | perms::group_exec | perms::others_exec);
 }
 
 void SoundServer::kill()

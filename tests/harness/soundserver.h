@@ -12,7 +12,11 @@
 // own runtime folder and socket, stopped by its PID.
 class SoundServer {
 public:
-    SoundServer();
+    // Who it lets in: any client, or only one that has its cookie (or runs
+    // as the same user).
+    enum class Clients { Anonymous, WithCookie };
+
+    explicit SoundServer(Clients clients = Clients::Anonymous);
     ~SoundServer();
     SoundServer(const SoundServer&) = delete;
     SoundServer& operator=(const SoundServer&) = delete;
@@ -20,6 +24,10 @@ public:
     // What a client needs to play through it.
     std::vector<std::pair<std::string, std::string>> clientEnvironment() const;
     void useInThisProcess() const;
+    // The cookie a client of a server WithCookie needs, which it made.
+    std::string cookie() const { return dir_.file("cookie"); }
+    // Other users may reach its socket.
+    void openToAllUsers() const;
 
     // Ends the server at once, as a crash would; start() brings it back on the
     // same socket.
@@ -49,6 +57,7 @@ public:
 
 private:
     TempDir dir_;
+    Clients clients_;
     std::string socket_;
     std::unique_ptr<ChildProcess> server_;
 };

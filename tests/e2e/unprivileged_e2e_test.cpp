@@ -1,0 +1,147 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "harness/labeldrag.h"
+#include "harness/pcm.h"
+#include "harness/player.h"
+#include "harness/soundserver.h"
+#include "harness/x11window.h"
+#include "harness/xdotool.h"
+#include "support/testdata.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uid_t nobody = 65534;
+
+// Everything under `folder`, as paths relative to it.
+std::vector<std::string> listing(const std::string& folder)
+{
+    std::vector<std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        entries.push_back(std::filesystem::relative(entry.path(), folder).string());
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// A folder of the test's that belongs to the unprivileged user alone.
+void giveToNobody(const std::string& path)
+{
+    ASSERT_EQ(chown(path.c_str(), nobody, nobody), 0) << path;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
+// The real program run as an unprivileged user, as a fresh account runs it:
+// an empty home and a runtime folder of its own, and no ALSA device: only the
+// server can play the file dragged from the stand-in file manager, which runs
+// as the test's user.
+class UnprivilegedDesktop : public ::testing::TestWithParam<SoundServer::Clients> {
+protected:
+    UnprivilegedDesktop() : server(GetParam())
+    {
+        server.openToAllUsers();
+        giveToNobody(home.path());
+        giveToNobody(runtime.path());
+        using std::filesystem::perms;
+        std::filesystem::permissions(files.path(), perms::owner_all | perms::others_read | perms::others_exec);
+        std::filesystem::copy_file(testFile("cbr44_long.mp3").toStdString(), files.file("long.mp3"));
+        // No ALSA device, so that only the server can play: ALSA's plugin for
+        // it would otherwise connect on its own.
+        std::ofstream(files.file("asound.conf")) << "# no devices\n";
+    }
+
+    // Where the server wants its cookie, the user has it, as a desktop
+    // session leaves it: in ~/.config/pulse/cookie.
+    void giveTheUserTheCookie()
+    {
+        const std::string config = home.file(".config");
+        std::filesystem::create_directories(config + "/pulse");
+        std::filesystem::copy_file(server.cookie(), config + "/pulse/cookie");
+        for (const std::string& path : {config, config + "/pulse", config + "/pulse/cookie"})
+            ASSERT_EQ(chown(path.c_str(), nobody, nobody), 0) << path;
+    }
+
+    // The running test's own, for the two run side by side.
+    static std::string ownLogName()
+    {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        return "unprivileged-" + name + "-merlow-stderr.txt";
+    }
+
+    void startAndDrop()
+    {
+        PlayerLaunch launch;
+        launch.wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                          "env", "HOME=" + home.path(), "XDG_RUNTIME_DIR=" + runtime.path(),
+                          "ALSA_CONFIG_PATH=" + files.file("asound.conf")};
+        merlow = startPlayer(display, server.clientEnvironment(), log, launch);
+        player = x11.findWindow(playerCaption, 30s);
+        ASSERT_TRUE(player) << describePlayer(*merlow, log);
+        drag = dragOntoLabel(DRAGSOURCE_BINARY, display.name(), x11, xdotool, *player, {files.file("long.mp3")},
+                             files.file("source-out.txt"));
+        ASSERT_TRUE(drag.dragged);
+    }
+
+    // Whether sound reaches the server's sink within a few seconds.
+    bool soundHeard(const SoundServer::Recording& recording) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (firstSound(readPcm(recording.path(), 44100, 2).channel(0)).has_value())
+                return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    void closeAndWait()
+    {
+        x11.requestClose(*player);
+        EXPECT_EQ(merlow->waitForExit(5s), 0) << readFile(log);
+    }
+
+    SoundServer server;
+    const VirtualDisplay display;
+    const TempDir home;
+    const TempDir runtime;
+    const TempDir files;
+    const std::string log = artifact(ownLogName());
+    std::unique_ptr<ChildProcess> merlow;
+    X11Connection x11{display.name()};
+    const Xdotool xdotool{display.name()};
+    std::optional<Window> player;
+    LabelDrag drag;
+};
+
+TEST_P(UnprivilegedDesktop, PlaysADropAndWritesNothingInItsHome)
+{
+    if (GetParam() == SoundServer::Clients::WithCookie)
+        giveTheUserTheCookie();
+    const std::vector<std::string> before = listing(home.path());
+    const SoundServer::Recording recording(server, files.file("heard.raw"));
+    startAndDrop();
+    EXPECT_TRUE(soundHeard(recording)) << readFile(log);
+    closeAndWait();
+    EXPECT_EQ(listing(home.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, UnprivilegedDesktop,
+                         ::testing::Values(SoundServer::Clients::Anonymous, SoundServer::Clients::WithCookie),
+                         [](const auto& info) {
+                             return info.param == SoundServer::Clients::Anonymous ? "WantingNoCookie"
+                                                                                  : "WantingTheCookieInItsHome";
+                         });
+
+} // namespace
