@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The two ways in: `make run` and `make test`. Both install what is missing first.
 # `make package` builds the .deb that installs the player.
 BUILD ?= build

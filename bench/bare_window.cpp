@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The peer for the window's own costs: a bare Qt window with the same ten
 // controls in the same places and nothing behind them. `--keymap` adds a
 // 200 ms X key-map poll, `--tick` a 10 ms timer that moves the bar once a

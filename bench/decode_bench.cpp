@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's decoding speed against `mpg123 -t` (decode, write nowhere) on
 // the same files, runs interleaved. Prints a markdown table of times and
 // speeds (times real time), medians with their range.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the player as a user runs it, beside its peers in the same run:
 // on a virtual display, through a PulseAudio null sink of its own, driven
 // with the pointer (clicks on its buttons, files dragged onto it), and mpv

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How far the engine's reported position is from the audio that reaches the
 // sink: the engine plays in-process through the null sink of a PulseAudio
 // server of the bench's own, and the position is sampled against the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures what the progress display costs: the window sits idle with no
 // file for a stretch of real time, as the peer to compare with, then plays a
 // file for as long into the null sink of a PulseAudio server of the bench's

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the benchmarks and writes their tables into docs/performance.md,
 # between its markers, with the machine they ran on.
 # Usage: bench/run.sh BUILD_DIR [SECONDS] [RUNS]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # `make package`: a .deb of what `cmake --install` puts in place, under /usr.
 # Its dependencies are read by dpkg-shlibdeps off the libraries the binary
 # links.

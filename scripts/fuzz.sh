@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets with clang and runs each for the seconds
 # given, from the generated MP3s and the kept regression inputs. A crash
 # fails the run and leaves its input in the build folder.

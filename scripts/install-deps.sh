@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs, through apt-get, only the Debian packages that the build and the
 # tests need and that are not installed yet (with `bench`, also the peers the
 # benchmarks compare with). Does nothing when all are there.

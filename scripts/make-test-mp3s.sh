@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Synthesises the test MP3 files into the folder given: pure tones, each at its
 # own pitch so a test can tell which file is heard.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/x11keystate.h"
 
 #include <X11/XKBlib.h>

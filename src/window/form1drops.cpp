@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading by drop: files dropped on the label, and the format probe for
 // drops anywhere else on the window.
 #include <QDragEnterEvent>

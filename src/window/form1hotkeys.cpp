@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Caps Lock chords: every tick of the hotkey timer samples the global
 // key state and runs play, pause or stop as a click would.
 #include <array>

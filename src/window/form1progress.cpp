@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress display: the bar's range follows the open file, and the
 // progress timer copies the playing position into the bar.
 #include <QTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stands in for a file manager: pressing and dragging its label starts a
 // drag of the files named on the command line, offering copy and move as a
 // file manager does. `--text T` drags a text instead, `--link URL` a web link.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the header check over arbitrary file contents.
 #include <cstdlib>
 

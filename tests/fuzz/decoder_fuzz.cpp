@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the engine's open-and-decode path over mutated MP3 bytes: open,
 // decode to the end, seek back and decode a little again.
 #include <array>
