@@ -7,6 +7,7 @@
 
 #include "engine/enginestates.h"
 #include "engine/enginetestsupport.h"
+#include "harness/withoutserver.h"
 #include "harness/testsink.h"
 #include "support/systemmediaplayer.h"
 #include "support/testdata.h"
@@ -22,9 +23,7 @@ namespace {
 TEST(EngineWithoutAudio, NoOutputIsReportedAndPlayingWorksOnceOneIsBack)
 {
     const TempDir dir;
-    std::ofstream(dir.file("asound.conf")) << "# no devices\n";
-    setenv("ALSA_CONFIG_PATH", dir.file("asound.conf").c_str(), 1);
-    setenv("PULSE_SERVER", ("unix:" + dir.file("no-server")).c_str(), 1);
+    playWithoutServer(dir, "# no devices\n");
     SystemMediaPlayer player;
     QSignalSpy failures(&player, &MediaEngine::playbackFailed);
     player.setFileName(testFile("cbr44_stereo.mp3"));
@@ -48,10 +47,8 @@ TEST(EngineOnAlsa, PlaysThroughTheDefaultDeviceWhereNoServerAnswers)
 {
     const TempDir dir;
     const std::string written = dir.file("alsa.raw");
-    std::ofstream(dir.file("asound.conf")) << "pcm.!default {\n  type file\n  slave.pcm discard\n  file \"" << written
-                                           << "\"\n  format raw\n}\npcm.discard { type null }\n";
-    setenv("ALSA_CONFIG_PATH", dir.file("asound.conf").c_str(), 1);
-    setenv("PULSE_SERVER", ("unix:" + dir.file("no-server")).c_str(), 1);
+    playWithoutServer(dir, "pcm.!default {\n  type file\n  slave.pcm discard\n  file \"" + written
+                               + "\"\n  format raw\n}\npcm.discard { type null }\n");
     SystemMediaPlayer player;
     QSignalSpy failures(&player, &MediaEngine::playbackFailed);
     player.setFileName(testFile("cbr44_stereo.mp3"));

@@ -13,6 +13,7 @@
 
 #include "harness/process.h"
 #include "harness/tempdir.h"
+#include "harness/withoutserver.h"
 #include "output/serveroralsaoutput.h"
 
 namespace {
@@ -92,9 +93,7 @@ private:
 TEST(ServerOrAlsaOutput, WithNeitherServerNorDeviceSaysWhyAndPrintsNothingToStderr)
 {
     const TempDir dir;
-    std::ofstream(dir.file("asound.conf")) << "# no devices\n";
-    setenv("ALSA_CONFIG_PATH", dir.file("asound.conf").c_str(), 1);
-    setenv("PULSE_SERVER", ("unix:" + dir.file("no-server")).c_str(), 1);
+    playWithoutServer(dir, "# no devices\n");
 
     std::string error;
     bool prepared = true;

@@ -9,6 +9,7 @@
 
 #include "harness/silentserver.h"
 #include "harness/tempdir.h"
+#include "harness/withoutserver.h"
 #include "output/serveroralsaoutput.h"
 
 // The output where the sound server has accepted the connection and never
@@ -52,9 +53,7 @@ TEST(ServerOrAlsaOutput, AServerThatNeverAnswersIsGivenUpWithinItsBoundEachTime)
 TEST(ServerOrAlsaOutput, WhereTheServerDoesNotAnswerADeviceOfALoadedConfigurationPlays)
 {
     const TempDir dir;
-    std::ofstream(dir.file("asound.conf")) << "pcm.!default { type null }\n";
-    setenv("ALSA_CONFIG_PATH", dir.file("asound.conf").c_str(), 1);
-    setenv("PULSE_SERVER", ("unix:" + dir.file("no-server")).c_str(), 1);
+    playWithoutServer(dir, "pcm.!default { type null }\n");
     ServerOrAlsaOutput output;
     std::string error;
     ASSERT_TRUE(output.prepare(44100, 2, error)) << error;
