@@ -53,17 +53,20 @@ void X11KeyState::followMappingChanges()
         lookUpKeyCodes();
 }
 
-std::uint16_t X11KeyState::GetAsyncKeyState(int virtualKey)
+void X11KeyState::sample()
 {
     followMappingChanges();
+    XQueryKeymap(display_, keyMap_.data());
+}
+
+std::uint16_t X11KeyState::GetAsyncKeyState(int virtualKey)
+{
     std::size_t watched = 0;
     while (watched < watchedVirtualKeys.size() && watchedVirtualKeys[watched] != virtualKey)
         ++watched;
     if (watched == watchedVirtualKeys.size() || keyCodes_[watched] == 0)
         return 0;
-    char keys[32] = {};
-    XQueryKeymap(display_, keys);
-    const int code = keyCodes_[watched];
-    const bool down = (static_cast<unsigned char>(keys[code / 8]) >> (code % 8)) & 1U;
+    const auto code = static_cast<std::size_t>(keyCodes_[watched]);
+    const bool down = (static_cast<unsigned char>(keyMap_[code / 8]) >> (code % 8)) & 1U;
     return down ? keyDownBit : 0;
 }

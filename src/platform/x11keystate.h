@@ -18,6 +18,8 @@ public:
     static std::unique_ptr<X11KeyState> connect(std::string& error);
     ~X11KeyState() override;
 
+    // One round trip to the X server: the key map, as the queries see it.
+    void sample() override;
     std::uint16_t GetAsyncKeyState(int virtualKey) override;
 
 private:
@@ -28,4 +30,6 @@ private:
 
     _XDisplay* display_;
     std::array<int, 3> keyCodes_{}; // Caps Lock, A, S
+    // A bit for each key code, set while that key is down.
+    std::array<char, 32> keyMap_{};
 };
