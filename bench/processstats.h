@@ -11,6 +11,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "harness/threadwakeups.h"
+
 // CPU time (user + system, all threads) and peak resident memory of a running
 // process, read from /proc.
 inline double cpuSecondsOfStat(const std::string& statPath)
@@ -51,6 +53,36 @@ inline std::map<std::string, double> threadCpuSecondsOf(pid_t pid)
         byName[name] += cpuSecondsOfStat(task.path() / "stat");
     }
     return byName;
+}
+
+// Time a thread of a running process has run, in nanoseconds, as the
+// scheduler counts it: finer than the clock ticks of its stat.
+inline double cpuSecondsOfThread(pid_t pid, pid_t thread)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(thread) + "/schedstat");
+    double ns = 0.0;
+    in >> ns;
+    return ns / 1e9;
+}
+
+// The same for all the threads the process has now.
+inline double cpuSecondsOfThreads(pid_t pid)
+{
+    double seconds = 0.0;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error))
+        seconds += cpuSecondsOfThread(pid, static_cast<pid_t>(std::stol(task.path().filename().string())));
+    return seconds;
+}
+
+// Context switches of all the process's threads.
+inline std::uint64_t contextSwitchesOf(pid_t pid)
+{
+    std::uint64_t switches = 0;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error))
+        switches += contextSwitchesOf(pid, static_cast<pid_t>(std::stol(task.path().filename().string())));
+    return switches;
 }
 
 inline double peakRssMiBOf(pid_t pid)

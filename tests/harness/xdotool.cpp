@@ -75,6 +75,11 @@ bool Xdotool::map(unsigned long window) const
     return run({"windowmap", "--sync", std::to_string(window)});
 }
 
+bool Xdotool::minimize(unsigned long window) const
+{
+    return run({"windowminimize", "--sync", std::to_string(window)});
+}
+
 bool Xdotool::focus(unsigned long window) const
 {
     return run({"windowfocus", "--sync", std::to_string(window)});
