@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -65,25 +66,41 @@ inline double cpuSecondsOfThread(pid_t pid, pid_t thread)
     return ns / 1e9;
 }
 
-// The same for all the threads the process has now.
-inline double cpuSecondsOfThreads(pid_t pid)
-{
-    double seconds = 0.0;
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error))
-        seconds += cpuSecondsOfThread(pid, static_cast<pid_t>(std::stol(task.path().filename().string())));
-    return seconds;
-}
+// What each thread of a process has cost so far, by its id.
+struct ThreadCosts {
+    struct Cost {
+        double cpuSeconds = 0.0;
+        std::uint64_t contextSwitches = 0;
+    };
+    std::map<pid_t, Cost> byThread;
 
-// Context switches of all the process's threads.
-inline std::uint64_t contextSwitchesOf(pid_t pid)
-{
-    std::uint64_t switches = 0;
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error))
-        switches += contextSwitchesOf(pid, static_cast<pid_t>(std::stol(task.path().filename().string())));
-    return switches;
-}
+    static ThreadCosts of(pid_t pid)
+    {
+        ThreadCosts costs;
+        std::error_code error;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+            const auto thread = static_cast<pid_t>(std::stol(task.path().filename().string()));
+            costs.byThread[thread] = {cpuSecondsOfThread(pid, thread), contextSwitchesOf(pid, thread)};
+        }
+        return costs;
+    }
+
+    // What the threads alive now cost since `before`, or only the thread
+    // `only`; a thread that ended meanwhile is not counted.
+    Cost since(const ThreadCosts& before, pid_t only = 0) const
+    {
+        Cost sum;
+        for (const auto& [thread, now] : byThread) {
+            if (only != 0 && thread != only)
+                continue;
+            const auto then = before.byThread.find(thread);
+            const Cost start = then == before.byThread.end() ? Cost{} : then->second;
+            sum.cpuSeconds += now.cpuSeconds - start.cpuSeconds;
+            sum.contextSwitches += now.contextSwitches - start.contextSwitches;
+        }
+        return sum;
+    }
+};
 
 inline double peakRssMiBOf(pid_t pid)
 {

@@ -48,16 +48,15 @@ struct Wakeups {
 
 Wakeups measure(pid_t pid, double seconds)
 {
-    const double cpu = cpuSecondsOfThreads(pid);
-    const double windowCpu = cpuSecondsOfThread(pid, pid);
-    const std::uint64_t switches = contextSwitchesOf(pid);
-    const std::uint64_t window = contextSwitchesOf(pid, pid);
+    const ThreadCosts before = ThreadCosts::of(pid);
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const double took = std::chrono::duration<double>(Clock::now() - start).count();
-    return {(cpuSecondsOfThreads(pid) - cpu) * 1000.0 / took, (cpuSecondsOfThread(pid, pid) - windowCpu) * 1000.0 / took,
-            static_cast<double>(contextSwitchesOf(pid) - switches) / took,
-            static_cast<double>(contextSwitchesOf(pid, pid) - window) / took};
+    const ThreadCosts after = ThreadCosts::of(pid);
+    const ThreadCosts::Cost all = after.since(before);
+    const ThreadCosts::Cost window = after.since(before, pid);
+    return {all.cpuSeconds * 1000.0 / took, window.cpuSeconds * 1000.0 / took,
+            static_cast<double>(all.contextSwitches) / took, static_cast<double>(window.contextSwitches) / took};
 }
 
 struct Rows {

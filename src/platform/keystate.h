@@ -36,7 +36,7 @@ inline constexpr int S = 0x53;
 
 inline constexpr std::uint16_t keyDownBit = 0x8000;
 
-// The key state of this desktop: the X server's key map on X11, the kernel's
-// input devices on Wayland. Returns nullptr and sets `error` when neither
-// can be read.
+// The key state of this desktop: the X server's raw key events on X11, the
+// kernel's input devices on Wayland. Returns nullptr and sets `error` when
+// neither can be read.
 std::unique_ptr<KeyStateSource> systemKeyState(std::string& error);

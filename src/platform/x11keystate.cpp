@@ -122,7 +122,7 @@ void X11KeyState::follow(XEvent& event)
 
 std::uint16_t X11KeyState::GetAsyncKeyState(int virtualKey)
 {
-    const auto watched = std::find(watchedVirtualKeys.begin(), watchedVirtualKeys.end(), virtualKey);
+    const auto* const watched = std::find(watchedVirtualKeys.begin(), watchedVirtualKeys.end(), virtualKey);
     if (watched == watchedVirtualKeys.end())
         return 0;
     const int code = keyCodes_[static_cast<std::size_t>(watched - watchedVirtualKeys.begin())];

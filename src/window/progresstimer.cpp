@@ -35,9 +35,10 @@ void ProgressTimer::setHeld(bool held)
 void ProgressTimer::tick()
 {
     // Decided before the tick's handler runs, which may stop or start it.
-    if (held_)
+    if (held_) {
         ticker_->stop();
-    else if (ticker_->interval() != intervalMs_)
+    } else if (ticker_->interval() != intervalMs_) {
         ticker_->start(intervalMs_);
+    }
     emit timeout();
 }
