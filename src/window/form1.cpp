@@ -71,7 +71,6 @@ void Form1::createControls()
     Timer1 = new ProgressTimer(ControlTable::Timer1IntervalMs, this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setHeld(true);
-    exposureWatch_ = makeExposureWatch();
 
     Command4 = makeButton(this, "Command4", QStringLiteral("load"), ControlTable::Command4);
     Command4->setEnabled(false);

@@ -63,7 +63,6 @@ private:
     // The progress timer's ticks are held while the engine's clock stands
     // still or the window cannot be seen.
     void MediaPlayer1_ClockRunningChanged(bool running);
-    QObject* makeExposureWatch();
     void followExposure();
     void holdProgressUnlessItCanMove();
 
@@ -89,6 +88,7 @@ private:
     std::unique_ptr<KeyStateSource> keyState_;
     bool clockRunning_ = false;
     bool exposed_ = false;
+    // Watches the native window's exposure, once the window is shown.
     QObject* exposureWatch_ = nullptr;
 
     QPushButton* Command1 = nullptr;

@@ -2,6 +2,7 @@
 // The progress display: the bar's range follows the open file, and the
 // progress timer copies the playing position into the bar.
 #include <functional>
+#include <utility>
 
 #include <QShowEvent>
 #include <QWindow>
@@ -36,10 +37,6 @@ private:
 
 } // namespace
 
-QObject* Form1::makeExposureWatch()
-{
-    return new ExposureWatch([this] { followExposure(); }, this);
-}
 
 void Form1::MediaPlayer1_OpenStateChange(int /*oldState*/, int newState)
 {
@@ -75,6 +72,8 @@ void Form1::MediaPlayer1_ClockRunningChanged(bool running)
 void Form1::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    if (exposureWatch_ == nullptr)
+        exposureWatch_ = new ExposureWatch([this] { followExposure(); }, this);
     if (QWindow* window = windowHandle())
         window->installEventFilter(exposureWatch_);
 }
