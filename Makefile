@@ -61,7 +61,7 @@ BENCH_SECONDS ?= 30
 BENCH_RUNS ?= 3
 bench: build
 	@scripts/install-deps.sh bench
-	@cmake --build $(BUILD) -j $(JOBS) --target progress_bench desktop_bench decode_bench position_bench
+	@cmake --build $(BUILD) -j $(JOBS) --target progress_bench desktop_bench wakeups_bench decode_bench position_bench
 	@bench/run.sh $(BUILD) $(BENCH_SECONDS) $(BENCH_RUNS)
 
 clean:

@@ -51,6 +51,12 @@ public:
     // Presses and releases the left button at (x, y) of the window.
     bool click(Window window, int x, int y);
 
+    // Unmaps and maps the window as a window manager does; asks the window
+    // manager (if one runs) to iconify it.
+    bool unmap(Window window) const { return xdotool_.unmap(window); }
+    bool map(Window window) const { return xdotool_.map(window); }
+    bool iconify(Window window) const { return xdotool_.minimize(window); }
+
     // The frame of the first sound the recording holds at or after `from`.
     static std::optional<std::size_t> waitForSound(const SoundServer::Recording& recording, std::size_t from);
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,6 +11,8 @@
 
 #include <sys/types.h>
 #include <unistd.h>
+
+#include "harness/threadwakeups.h"
 
 // CPU time (user + system, all threads) and peak resident memory of a running
 // process, read from /proc.
@@ -52,6 +55,52 @@ inline std::map<std::string, double> threadCpuSecondsOf(pid_t pid)
     }
     return byName;
 }
+
+// Time a thread of a running process has run, in nanoseconds, as the
+// scheduler counts it: finer than the clock ticks of its stat.
+inline double cpuSecondsOfThread(pid_t pid, pid_t thread)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(thread) + "/schedstat");
+    double ns = 0.0;
+    in >> ns;
+    return ns / 1e9;
+}
+
+// What each thread of a process has cost so far, by its id.
+struct ThreadCosts {
+    struct Cost {
+        double cpuSeconds = 0.0;
+        std::uint64_t contextSwitches = 0;
+    };
+    std::map<pid_t, Cost> byThread;
+
+    static ThreadCosts of(pid_t pid)
+    {
+        ThreadCosts costs;
+        std::error_code error;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+            const auto thread = static_cast<pid_t>(std::stol(task.path().filename().string()));
+            costs.byThread[thread] = {cpuSecondsOfThread(pid, thread), contextSwitchesOf(pid, thread)};
+        }
+        return costs;
+    }
+
+    // What the threads alive now cost since `before`, or only the thread
+    // `only`; a thread that ended meanwhile is not counted.
+    Cost since(const ThreadCosts& before, pid_t only = 0) const
+    {
+        Cost sum;
+        for (const auto& [thread, now] : byThread) {
+            if (only != 0 && thread != only)
+                continue;
+            const auto then = before.byThread.find(thread);
+            const Cost start = then == before.byThread.end() ? Cost{} : then->second;
+            sum.cpuSeconds += now.cpuSeconds - start.cpuSeconds;
+            sum.contextSwitches += now.contextSwitches - start.contextSwitches;
+        }
+        return sum;
+    }
+};
 
 inline double peakRssMiBOf(pid_t pid)
 {

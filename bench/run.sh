@@ -49,6 +49,13 @@ report=$work/report.md
     echo
     "$build/bench/desktop_bench" "$work/cbr128.mp3" "$work/second.mp3" "$second_hz" "$seconds" "$runs"
     echo
+    echo "## Nothing to see: paused, stopped, hidden, idle"
+    echo
+    echo "The program as a user runs it, through the bench's own PulseAudio null sink; the window unmapped as a"
+    echo "window manager unmaps it, and iconified under openbox. The window's thread is the process's first."
+    echo
+    "$build/bench/wakeups_bench" "$work/cbr128.mp3" "$seconds" "$runs"
+    echo
     echo "## The progress display alone"
     echo
     echo "The window in-process, playing into a PulseAudio null sink of its own: its bar repaints and CPU, idle and playing."

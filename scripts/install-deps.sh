@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
     # build
     g++ cmake make pkg-config
-    qt6-base-dev libmpg123-dev libpulse-dev libasound2-dev libx11-dev libgtest-dev
+    qt6-base-dev libmpg123-dev libpulse-dev libasound2-dev libx11-dev libxi-dev libgtest-dev
     # tests: a virtual display, input and screenshots, test MP3s
     xvfb xdotool imagemagick sox lame fonts-dejavu-core
     # tests: real sound servers (PulseAudio, and PipeWire with its session
@@ -21,7 +21,7 @@ packages=(
     librsvg2-bin desktop-file-utils appstream dpkg-dev file hicolor-icon-theme man-db
 )
 if [ "${1:-}" = bench ]; then
-    packages+=(mpg123 mpv)
+    packages+=(mpg123 mpv openbox)
 fi
 
 missing=()

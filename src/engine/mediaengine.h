@@ -26,4 +26,8 @@ signals:
     void openStateChange(int oldState, int newState);
     // A file could not be played, or audio output could not be opened.
     void playbackFailed(const QString& path, const QString& reason);
+    // The position has started (true) or stopped (false) moving on by
+    // itself: it moves only while playing and the output is sounding.
+    // Queued; starts out stopped.
+    void clockRunningChanged(bool running);
 };

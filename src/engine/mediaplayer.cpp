@@ -27,6 +27,10 @@ MediaPlayer::MediaPlayer(std::unique_ptr<AudioOutput> output, SourceOpener openS
                     emit playbackFailed(file, why);
                 },
                 Qt::QueuedConnection);
+        },
+        [this](bool running) {
+            QMetaObject::invokeMethod(
+                this, [this, running] { emit clockRunningChanged(running); }, Qt::QueuedConnection);
         });
 }
 

@@ -42,6 +42,11 @@ PlaybackClock::Reading PlaybackClock::read() const
     }
 }
 
+bool PlaybackClock::running() const
+{
+    return read().running;
+}
+
 double PlaybackClock::heardSeconds(std::int64_t nowNs) const
 {
     const Reading r = read();

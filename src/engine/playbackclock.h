@@ -15,6 +15,8 @@ public:
     void publish(double seconds, std::int64_t atNs, bool running, double limitSeconds);
 
     double heardSeconds(std::int64_t nowNs) const;
+    // Whether the position moves on by itself.
+    bool running() const;
 
     static std::int64_t nowNs();
 

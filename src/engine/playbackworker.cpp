@@ -22,8 +22,9 @@ constexpr int fadeInPerSecond = 200;
 } // namespace
 
 PlaybackWorker::PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, SourceOpener openSource,
-                               StateChange stateChange, Failure failure)
-    : shared_(shared), stateChange_(stateChange), failure_(std::move(failure)), inbox_(shared, std::move(stateChange)),
+                               StateChange stateChange, Failure failure, ClockChange clockChange)
+    : shared_(shared), stateChange_(stateChange), failure_(std::move(failure)), clockChange_(std::move(clockChange)),
+      inbox_(shared, std::move(stateChange)),
       output_(std::move(output)), openSource_(std::move(openSource)), chunk_(16384), thread_([this] { run(); })
 {
 }
@@ -75,6 +76,7 @@ void PlaybackWorker::run()
     output_->warmUp();
 
     for (;;) {
+        reportClock();
         std::optional<OpenRequest> request;
         // wakeAfter() asks the output, so it runs before the inbox takes
         // its mutex.
@@ -342,4 +344,13 @@ void PlaybackWorker::publishPosition()
     }
     const std::int64_t heard = output_->heardFrames();
     shared_.clock.publish(segment_.seconds(heard), PlaybackClock::nowNs(), true, segment_.writtenSeconds());
+}
+
+void PlaybackWorker::reportClock()
+{
+    const bool running = shared_.clock.running();
+    if (running == clockReportedRunning_)
+        return;
+    clockReportedRunning_ = running;
+    clockChange_(running);
 }

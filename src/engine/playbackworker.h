@@ -39,9 +39,10 @@ class PlaybackWorker {
 public:
     using StateChange = PlaybackInbox::StateChange;
     using Failure = std::function<void(const std::string& path, const std::string& reason)>;
+    using ClockChange = std::function<void(bool running)>;
 
     PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, SourceOpener openSource,
-                   StateChange stateChange, Failure failure);
+                   StateChange stateChange, Failure failure, ClockChange clockChange);
     PlaybackWorker(const PlaybackWorker&) = delete;
     PlaybackWorker& operator=(const PlaybackWorker&) = delete;
     ~PlaybackWorker();
@@ -75,6 +76,9 @@ private:
     void stopOnLostOutput();
     void closeUnplayable(const std::string& error);
     void publishPosition();
+    // Tells of the clock starting or stopping, once all that moved it in
+    // this round is done.
+    void reportClock();
     double seconds(std::int64_t frame) const;
     std::optional<std::chrono::microseconds> wakeAfter();
 
@@ -82,6 +86,7 @@ private:
     // Outcomes of opens and closes; the inbox reports Opening.
     const StateChange stateChange_;
     const Failure failure_;
+    const ClockChange clockChange_;
     // Used by all three threads; it locks for itself.
     PlaybackInbox inbox_;
 
@@ -93,6 +98,7 @@ private:
     std::uint64_t commandsApplied_ = 0;
     std::uint64_t seeksDone_ = 0;
     bool sounding_ = false;
+    bool clockReportedRunning_ = false;
     PlaybackSegment segment_;
     // The file frame the decoder gives next, and its time.
     std::int64_t nextFrame_ = 0;

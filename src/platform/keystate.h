@@ -7,7 +7,9 @@
 
 // The global state of a key, as a 16-bit word per virtual-key code: bit 15
 // is set while the key is down, whichever program has the focus. Bit 0
-// ("pressed since the last query") is never reported.
+// ("pressed since the last query") is never reported. Queried in rounds:
+// sample() takes the state of the keys, and the queries until the next
+// sample() answer from it.
 class KeyStateSource {
 public:
     KeyStateSource() = default;
@@ -15,6 +17,8 @@ public:
     KeyStateSource& operator=(const KeyStateSource&) = delete;
     virtual ~KeyStateSource() = default;
 
+    // For a source that reads each key afresh at every query, nothing.
+    virtual void sample() {}
     virtual std::uint16_t GetAsyncKeyState(int virtualKey) = 0;
 };
 
@@ -32,7 +36,7 @@ inline constexpr int S = 0x53;
 
 inline constexpr std::uint16_t keyDownBit = 0x8000;
 
-// The key state of this desktop: the X server's key map on X11, the kernel's
-// input devices on Wayland. Returns nullptr and sets `error` when neither
-// can be read.
+// The key state of this desktop: the X server's raw key events on X11, the
+// kernel's input devices on Wayland. Returns nullptr and sets `error` when
+// neither can be read.
 std::unique_ptr<KeyStateSource> systemKeyState(std::string& error);

@@ -18,7 +18,8 @@ bool waylandSession()
 std::unique_ptr<KeyStateSource> systemKeyState(std::string& error)
 {
     // On Wayland the X server (if any) sees only keys sent to X programs, so
-    // the input devices come first there; on X11 the key map sees them all.
+    // the input devices come first there; on X11 its raw key events see them
+    // all.
     std::string evdevError;
     std::string x11Error;
     if (waylandSession()) {

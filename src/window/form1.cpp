@@ -13,6 +13,7 @@
 #include "window/controltable.h"
 #include "window/messagebox.h"
 #include "window/progressbar.h"
+#include "window/progresstimer.h"
 #include "window/runtimeerror.h"
 
 namespace {
@@ -67,7 +68,9 @@ void Form1::createControls()
     ProgressBar1->setGeometry(ControlTable::toPixels(ControlTable::ProgressBar1));
     ProgressBar1->setAccessibleName(QStringLiteral("Playing position"));
 
-    Timer1 = makeTimer(this, "Timer1", ControlTable::Timer1IntervalMs);
+    Timer1 = new ProgressTimer(ControlTable::Timer1IntervalMs, this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setHeld(true);
 
     Command4 = makeButton(this, "Command4", QStringLiteral("load"), ControlTable::Command4);
     Command4->setEnabled(false);
@@ -121,7 +124,8 @@ void Form1::connectHandlers()
     connect(Command3, &QPushButton::clicked, this, [this] { runCommand(&Form1::stop); });
     connect(Command4, &QPushButton::clicked, this, [this] { runCommand(&Form1::load); });
     connect(Timer2, &QTimer::timeout, this, [this] { runHandler([this] { Timer2_Timer(); }); });
-    connect(Timer1, &QTimer::timeout, this, [this] { runHandler([this] { Timer1_Timer(); }); });
+    connect(Timer1, &ProgressTimer::timeout, this, [this] { runHandler([this] { Timer1_Timer(); }); });
+    connect(MediaPlayer1, &MediaEngine::clockRunningChanged, this, &Form1::MediaPlayer1_ClockRunningChanged);
     connect(MediaPlayer1, &MediaEngine::openStateChange, this, [this](int oldState, int newState) {
         runHandler([&] { MediaPlayer1_OpenStateChange(oldState, newState); });
     });

@@ -15,6 +15,7 @@ class QPushButton;
 class QTimer;
 class MediaEngine;
 class ProgressBar;
+class ProgressTimer;
 
 // The player's one window: its controls as the design table gives them, and
 // the transport commands behind the buttons, the progress display, loading
@@ -53,11 +54,17 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     // Progress display: the engine's open notification and the timer's tick.
     void MediaPlayer1_OpenStateChange(int oldState, int newState);
     void Timer1_Timer();
+    // The progress timer's ticks are held while the engine's clock stands
+    // still or the window cannot be seen.
+    void MediaPlayer1_ClockRunningChanged(bool running);
+    void followExposure();
+    void holdProgressUnlessItCanMove();
 
     // The Caps Lock chords, sampled at every tick of the hotkey timer.
     void Timer2_Timer();
@@ -79,6 +86,10 @@ private:
 
     MessagePresenter presentMessage_;
     std::unique_ptr<KeyStateSource> keyState_;
+    bool clockRunning_ = false;
+    bool exposed_ = false;
+    // Watches the native window's exposure, once the window is shown.
+    QObject* exposureWatch_ = nullptr;
 
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;
@@ -87,7 +98,7 @@ private:
     QLabel* Label1 = nullptr;
     QLineEdit* Text1 = nullptr;
     ProgressBar* ProgressBar1 = nullptr;
-    QTimer* Timer1 = nullptr;
+    ProgressTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
     MediaEngine* MediaPlayer1 = nullptr;
 };

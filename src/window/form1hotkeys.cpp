@@ -28,6 +28,8 @@ constexpr std::array<ChordRule, 4> chordRules{{
 
 void Form1::Timer2_Timer()
 {
+    // The keys are read once a tick; each rule's queries answer from that.
+    keyState_->sample();
     for (const ChordRule& rule : chordRules) {
         // Sampled afresh for every rule: Caps Lock, the letter, the state.
         const std::uint16_t capsLock = keyState_->GetAsyncKeyState(VirtualKey::CapsLock);

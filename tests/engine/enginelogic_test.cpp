@@ -89,6 +89,38 @@ TEST_F(EngineLogicTest, AFileOfOneFramePlaysAndEnds)
 
 // "stop" while the file is still opening is not lost: it opens and stays
 // stopped.
+// The clock is said to run from the sound's start to a pause or the end, and
+// the position stands still whenever it is said to stop.
+TEST(EngineClockTest, TellsWhenThePositionStartsAndStopsMoving)
+{
+    MediaPlayer player{std::make_unique<FakeOutput>(std::make_shared<FakeOutput::Log>(), 4.0), openDecoder, nullptr};
+    QSignalSpy clock(&player, &MediaEngine::clockRunningChanged);
+    const auto told = [&](qsizetype count) { return waitUntil([&] { return clock.size() >= count; }, 5s); };
+    const auto standsStill = [&] {
+        const double held = player.currentPosition();
+        runEventsFor(30ms);
+        return player.currentPosition() == held;
+    };
+
+    player.setFileName(testFile("mono48.mp3"));
+    ASSERT_TRUE(told(1));
+    player.pause();
+    ASSERT_TRUE(told(2));
+    EXPECT_TRUE(standsStill());
+    const double paused = player.currentPosition();
+    EXPECT_GT(paused, 0.0);
+    player.play();
+    ASSERT_TRUE(told(3));
+    EXPECT_TRUE(waitUntil([&] { return player.currentPosition() > paused; }, 1s));
+    // At the end.
+    ASSERT_TRUE(told(4));
+    EXPECT_EQ(player.playState(), PlayState::Stopped);
+    EXPECT_TRUE(standsStill());
+    EXPECT_EQ(clock.size(), 4);
+    for (qsizetype i = 0; i < clock.size(); ++i)
+        EXPECT_EQ(clock.at(i).at(0).toBool(), i % 2 == 0) << i;
+}
+
 TEST_F(EngineLogicTest, StopWhileOpeningIsKept)
 {
     for (int attempt = 0; attempt < 20; ++attempt) {

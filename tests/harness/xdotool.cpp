@@ -65,6 +65,21 @@ bool Xdotool::keyUp(const std::vector<std::string>& keys) const
     return run(arguments);
 }
 
+bool Xdotool::unmap(unsigned long window) const
+{
+    return run({"windowunmap", "--sync", std::to_string(window)});
+}
+
+bool Xdotool::map(unsigned long window) const
+{
+    return run({"windowmap", "--sync", std::to_string(window)});
+}
+
+bool Xdotool::minimize(unsigned long window) const
+{
+    return run({"windowminimize", "--sync", std::to_string(window)});
+}
+
 bool Xdotool::focus(unsigned long window) const
 {
     return run({"windowfocus", "--sync", std::to_string(window)});

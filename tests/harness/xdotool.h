@@ -21,6 +21,12 @@ public:
     bool keyDown(const std::vector<std::string>& keys) const;
     bool keyUp(const std::vector<std::string>& keys) const;
     bool focus(unsigned long window) const;
+    // Unmaps or maps the window, as a window manager does to iconify it and
+    // show it again; returns once the X server has done so.
+    bool unmap(unsigned long window) const;
+    bool map(unsigned long window) const;
+    // Asks the window manager to iconify the window.
+    bool minimize(unsigned long window) const;
     // Gives the window the focus, then presses and releases a key.
     bool keyIn(unsigned long window, const std::string& key) const;
 

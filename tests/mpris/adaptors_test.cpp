@@ -13,6 +13,7 @@
 #include "support/wait.h"
 #include "window/fakeengine.h"
 #include "window/form1.h"
+#include "window/progresstimer.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ TEST_F(PlayerAdaptorTest, TheCommandsRunAsTheButtonsRunThem)
     openFile();
     // Through the window's own commands: play switches the progress timer on,
     // stop switches it off and zeroes the bar.
-    auto* progress = window.findChild<QTimer*>(QStringLiteral("Timer1"));
+    auto* progress = window.findChild<ProgressTimer*>(QStringLiteral("Timer1"));
     player.Stop();
     EXPECT_FALSE(progress->isActive());
     engine->playing = PlayState::Stopped;

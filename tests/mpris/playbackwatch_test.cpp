@@ -9,6 +9,7 @@
 #include "support/wait.h"
 #include "window/fakeengine.h"
 #include "window/form1.h"
+#include "window/progresstimer.h"
 
 namespace {
 
@@ -108,7 +109,10 @@ TEST_F(PlaybackWatchTest, ThePlayStateIsNotReadAtTheProgressTick)
 {
     engine->positions = {1.0};
     open(testFile("cbr44_stereo.mp3"), 180.0);
-    ASSERT_TRUE(window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
+    ASSERT_TRUE(window.findChild<ProgressTimer*>(QStringLiteral("Timer1"))->isActive());
+    // The timer ticks while the position moves and the bar can be seen.
+    window.show();
+    emit engine->clockRunningChanged(true);
     std::vector<std::string> reads;
     engine->reads = &reads;
     const int positionReadsBefore = engine->positionReads;

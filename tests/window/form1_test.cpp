@@ -11,6 +11,7 @@
 #include "window/form1.h"
 #include "window/messagebox.h"
 #include "window/progressbar.h"
+#include "window/progresstimer.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ protected:
         return found;
     }
     QPushButton* button(const char* name) const { return control<QPushButton>(name); }
-    QTimer* timer1() const { return control<QTimer>("Timer1"); }
+    ProgressTimer* timer1() const { return control<ProgressTimer>("Timer1"); }
     ProgressBar* bar() const { return control<ProgressBar>("ProgressBar1"); }
     void click(const char* name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
 

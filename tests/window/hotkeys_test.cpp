@@ -12,6 +12,7 @@
 #include "support/wait.h"
 #include "window/form1.h"
 #include "window/progressbar.h"
+#include "window/progresstimer.h"
 
 using namespace std::chrono_literals;
 
@@ -30,6 +31,12 @@ public:
         words.clear();
         for (const int key : keys)
             words[key] = keyDownBit;
+    }
+
+    void sample() override
+    {
+        if (reads != nullptr)
+            reads->emplace_back("sample");
     }
 
     std::uint16_t GetAsyncKeyState(int virtualKey) override
@@ -68,14 +75,15 @@ protected:
     Form1 window;
 };
 
-TEST_F(ChordTest, ATickThatMatchesNothingSamplesEachRuleAfreshInOrder)
+TEST_F(ChordTest, ATickThatMatchesNothingSamplesTheKeysOnceAndQueriesEachRuleInOrder)
 {
     Trace reads;
     keys->reads = &reads;
     engine->reads = &reads;
     engine->playing = PlayState::Playing;
     tick(window);
-    EXPECT_EQ(reads, (Trace{"caps", "a", "state", "caps", "s", "state", "caps", "a", "state", "caps", "a", "state"}));
+    EXPECT_EQ(reads, (Trace{"sample", "caps", "a", "state", "caps", "s", "state", "caps", "a", "state", "caps", "a",
+                            "state"}));
     EXPECT_TRUE(engine->calls.empty());
 }
 
@@ -90,7 +98,7 @@ TEST_F(ChordTest, EachRuleRunsItsCommandAndTheFirstMatchWins)
     EXPECT_EQ(commandsFor({CapsLock, A}, PlayState::Playing), Trace{"pause"});
     // Rule 2 comes before rule 4.
     EXPECT_EQ(commandsFor({CapsLock, A, S}, PlayState::Playing).front(), "stop");
-    EXPECT_TRUE(window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive() == false);
+    EXPECT_TRUE(window.findChild<ProgressTimer*>(QStringLiteral("Timer1"))->isActive() == false);
 }
 
 TEST_F(ChordTest, NothingActsWithoutBothKeysOrInAStateNoRuleNames)

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include "fakeengine.h"
@@ -12,6 +13,7 @@
 #include "support/wait.h"
 #include "window/form1.h"
 #include "window/progressbar.h"
+#include "window/progresstimer.h"
 
 using namespace std::chrono_literals;
 
@@ -19,11 +21,18 @@ namespace {
 
 template <typename Engine> class ProgressTest : public ::testing::Test {
 protected:
-    ProgressTest() : engine((audio.useInThisProcess(), new Engine)), window(engine) {}
+    // Shown, as the bar's ticks are held while it cannot be seen.
+    ProgressTest() : engine((audio.useInThisProcess(), new Engine)), window(engine) { window.show(); }
 
-    QTimer* timer1() const { return window.findChild<QTimer*>(QStringLiteral("Timer1")); }
+    ProgressTimer* timer1() const { return window.findChild<ProgressTimer*>(QStringLiteral("Timer1")); }
     ProgressBar* bar() const { return window.findChild<ProgressBar*>(QStringLiteral("ProgressBar1")); }
     void tick() const { QMetaObject::invokeMethod(timer1(), "timeout"); }
+    int ticksIn(std::chrono::milliseconds stretch) const
+    {
+        const int before = engine->positionReads;
+        runEventsFor(stretch);
+        return engine->positionReads - before;
+    }
 
     TestSink audio;
     Engine* engine;
@@ -90,6 +99,47 @@ TEST_F(ProgressWithFakeEngine, OddDurationsAndPositionsDrawSanely)
     EXPECT_EQ(bar()->filledFraction(), 1.0);
 }
 
+// Ticks come while the clock runs and the window is exposed. A hold keeps the
+// timer on, and each start and end of one brings a tick at once, before the
+// next event, copying the position.
+TEST_F(ProgressWithFakeEngine, TicksAreHeldWhileTheClockStandsStillOrTheWindowIsHidden)
+{
+    emit engine->openStateChange(OpenState::Opening, OpenState::Open);
+    EXPECT_EQ(ticksIn(60ms), 0);
+
+    engine->positions = {3.0};
+    emit engine->clockRunningChanged(true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar()->value(), 3.0F);
+    EXPECT_GT(ticksIn(60ms), 1);
+
+    engine->positions = {4.5};
+    emit engine->clockRunningChanged(false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar()->value(), 4.5F);
+    EXPECT_EQ(ticksIn(60ms), 0);
+    EXPECT_TRUE(timer1()->isActive());
+
+    emit engine->clockRunningChanged(true);
+    window.hide();
+    runEventsFor(20ms);
+    EXPECT_EQ(ticksIn(60ms), 0);
+    EXPECT_TRUE(timer1()->isActive());
+    engine->positions = {7.0};
+    window.show();
+    ASSERT_TRUE(waitUntil([&] { return window.windowHandle()->isExposed(); }, 1s));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar()->value(), 7.0F);
+    EXPECT_GT(ticksIn(60ms), 1);
+
+    // Stopped, the timer stays off whatever the clock and the window do.
+    window.stop();
+    emit engine->clockRunningChanged(false);
+    emit engine->clockRunningChanged(true);
+    EXPECT_EQ(ticksIn(30ms), 0);
+    EXPECT_FALSE(timer1()->isActive());
+}
+
 TEST_F(ProgressWithRealEngine, TheBarFollowsPlaybackHoldsOnPauseAndStopZeroesIt)
 {
     engine->setFileName(testFile("cbr44_stereo.mp3"));
@@ -103,6 +153,7 @@ TEST_F(ProgressWithRealEngine, TheBarFollowsPlaybackHoldsOnPauseAndStopZeroesIt)
     runEventsFor(300ms);
     EXPECT_EQ(bar()->value(), held);
     EXPECT_TRUE(timer1()->isActive());
+    EXPECT_TRUE(timer1()->isHeld());
 
     window.play();
     ASSERT_TRUE(waitUntil([&] { return bar()->value() > held + 0.2F; }, 5s));
