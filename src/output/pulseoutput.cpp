@@ -301,6 +301,16 @@ std::int64_t PulseOutput::heardFrames()
     return segmentFrameHeard();
 }
 
+bool PulseOutput::heardAdvances()
+{
+    if (mainLoop_ == nullptr)
+        return false;
+    const std::lock_guard lock(*mainLoop_);
+    if (stream_ == nullptr || mainLoop_->lost() || !segmentBegun_ || !started_)
+        return false;
+    return !(dataEnded_ && stream_->ranDry()) && stream_->advancing();
+}
+
 std::chrono::milliseconds PulseOutput::refillPeriod() const
 {
     return PulseStream::queueAhead / 4;

@@ -53,6 +53,7 @@ public:
     void start() override;
     std::int64_t halt() override;
     std::int64_t heardFrames() override;
+    bool heardAdvances() override;
     std::chrono::milliseconds refillPeriod() const override;
 
 private:
