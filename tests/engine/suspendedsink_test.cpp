@@ -8,9 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/enginestates.h"
+#include "engine/eitherserver.h"
 #include "engine/enginetestsupport.h"
-#include "harness/pipewireserver.h"
-#include "harness/soundserver.h"
 #include "support/systemmediaplayer.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -25,8 +24,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-enum class Server { PulseAudio, PipeWire };
-
 // The position never runs ahead of what the sink has played by more than
 // this, nor steps back by more.
 constexpr double heardBound = 0.030;
@@ -39,13 +36,7 @@ class SuspendedSinkTest : public ::testing::TestWithParam<Server> {
 protected:
     SuspendedSinkTest()
     {
-        if (GetParam() == Server::PulseAudio)
-            pulseAudio = std::make_unique<SoundServer>();
-        else
-            pipeWire = std::make_unique<PipeWireServer>();
-        environment = pulseAudio ? pulseAudio->clientEnvironment() : pipeWire->clientEnvironment();
-        for (const auto& [name, value] : environment)
-            setenv(name.c_str(), value.c_str(), 1);
+        server.useInThisProcess();
         recordings.push_back(std::make_unique<SoundServer::Recording>(environment, dir.file("heard0.raw")));
         player = std::make_unique<SystemMediaPlayer>();
     }
@@ -56,7 +47,7 @@ protected:
         options.arguments = {"suspend-sink", "null", suspended ? "1" : "0"};
         options.environment = environment;
         ASSERT_EQ(runToEnd("/usr/bin/pactl", options, 5s).status, 0);
-        if (pipeWire) {
+        if (server.isPipeWire()) {
             const std::string path = dir.file("heard" + std::to_string(recordings.size()) + ".raw");
             recordings.push_back(std::make_unique<SoundServer::Recording>(environment, path));
         }
@@ -143,9 +134,8 @@ protected:
     };
 
     const TempDir dir;
-    std::unique_ptr<SoundServer> pulseAudio;
-    std::unique_ptr<PipeWireServer> pipeWire;
-    std::vector<std::pair<std::string, std::string>> environment;
+    const EitherServer server{GetParam()};
+    const std::vector<std::pair<std::string, std::string>> environment = server.clientEnvironment();
     std::vector<std::unique_ptr<SoundServer::Recording>> recordings;
     std::unique_ptr<SystemMediaPlayer> player;
     std::vector<Reading> readings;
@@ -184,7 +174,6 @@ TEST_P(SuspendedSinkTest, APausedStreamStaysSilentAcrossASuspensionAndPlaysOnFro
     expectPositionFollowsTheSink();
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, SuspendedSinkTest, ::testing::Values(Server::PulseAudio, Server::PipeWire),
-                         [](const auto& info) { return info.param == Server::PulseAudio ? "PulseAudio" : "PipeWire"; });
+INSTANTIATE_TEST_SUITE_P(Servers, SuspendedSinkTest, EitherServer::each(), EitherServer::name);
 
 } // namespace
