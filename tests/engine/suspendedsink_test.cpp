@@ -110,12 +110,18 @@ protected:
         double origin = 0.0;
         for (std::size_t i = 0; i < readings.size(); ++i) {
             const Reading& r = readings[i];
+            // The recording grows a block at a time: what the sink had
+            // played at a reading is at most what the next block brings.
+            std::size_t next = i;
+            while (next + 1 < readings.size() && readings[next + 1].recording == r.recording
+                   && readings[next].recorded == r.recorded)
+                ++next;
             // A recording made afresh begins at the position its first
             // reading shows.
             if (i > 0 && r.recording != readings[i - 1].recording)
-                origin = r.position - sound[i];
+                origin = r.position - sound[next];
             const double heard = origin + sound[i];
-            ahead = std::max(ahead, r.position - heard);
+            ahead = std::max(ahead, r.position - (origin + sound[next]));
             behind = std::max(behind, heard - r.position);
             if (i > 0)
                 stepBack = std::max(stepBack, readings[i - 1].position - r.position);
