@@ -15,9 +15,6 @@ namespace {
 // already have gone on (to a monitor, say): fades are placed after it, up to
 // this far ahead.
 constexpr std::chrono::milliseconds mixedAheadLimit{20};
-// pipewire-pulse says its sinks mix nothing ahead, while PipeWire takes a
-// quantum at a time from the stream (5 ms here): nothing is placed closer.
-constexpr std::chrono::milliseconds mixedAheadFloor{6};
 constexpr std::chrono::milliseconds mixedAheadMargin{2};
 // At a halt: the fade, then silence to cover until the cork lands.
 constexpr std::chrono::milliseconds fadeLength{5};
