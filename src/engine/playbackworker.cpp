@@ -342,8 +342,11 @@ void PlaybackWorker::publishPosition()
         shared_.clock.publish(nextSeconds_, PlaybackClock::nowNs(), false, nextSeconds_);
         return;
     }
+    // Moved on in real time between readings only while the output says
+    // what is heard moves on: a suspended sink holds it where it is.
+    const bool advancing = output_->heardAdvances();
     const std::int64_t heard = output_->heardFrames();
-    shared_.clock.publish(segment_.seconds(heard), PlaybackClock::nowNs(), true, segment_.writtenSeconds());
+    shared_.clock.publish(segment_.seconds(heard), PlaybackClock::nowNs(), advancing, segment_.writtenSeconds());
 }
 
 void PlaybackWorker::reportClock()

@@ -50,6 +50,9 @@ public:
 
     // The segment frame being heard now.
     virtual std::int64_t heardFrames() = 0;
+    // Whether that frame moves on in real time now: not while a suspended
+    // device or a server that has stopped the stream holds it.
+    virtual bool heardAdvances() { return true; }
     // How often the engine should come back to write more while it plays.
     virtual std::chrono::milliseconds refillPeriod() const = 0;
 

@@ -16,9 +16,15 @@ namespace {
 // this far ahead.
 constexpr std::chrono::milliseconds mixedAheadLimit{20};
 constexpr std::chrono::milliseconds mixedAheadMargin{2};
-// At a halt: the fade, and silence to cover until the cork lands.
+// At a halt: the fade, then silence to cover until the cork lands.
 constexpr std::chrono::milliseconds fadeLength{5};
-constexpr std::chrono::milliseconds fadeSilence{20};
+constexpr std::chrono::milliseconds fadeSilence{60};
+// The cork follows this long after the fade should have been heard. A cork
+// drops what the server has taken from the stream and not yet played, and
+// PipeWire plays up to a quantum behind the time pipewire-pulse reports (it
+// says its sinks mix nothing ahead): corked 2 ms after the fade, 3 to 6 of 12
+// fades through it were cut off halfway; 15 ms after, none of 60.
+constexpr std::chrono::milliseconds corkAfterFade{20};
 // Samples kept for the fade: more than the server holds queued.
 constexpr std::chrono::milliseconds historyLength{PulseStream::queueAhead + std::chrono::milliseconds(500)};
 
@@ -252,7 +258,7 @@ std::int64_t PulseOutput::halt()
         fadeOut(fade_.data(), static_cast<int>(fading), channels);
         const auto untilFaded = stream_->durationOf(from - heard + fading) + std::chrono::milliseconds(2);
         if (stream_->writeAt(fade_.data(), fading + stream_->framesIn(fadeSilence), segmentOrigin_ + from, error)
-            && stream_->corkAfter(untilFaded, error)) {
+            && stream_->corkAfter(untilFaded + corkAfterFade, error)) {
             fadeEnds_ = std::chrono::steady_clock::now() + untilFaded;
         } else {
             qCDebug(outputLog) << "cannot fade out, corking at once:" << error.c_str();
@@ -299,6 +305,16 @@ std::int64_t PulseOutput::heardFrames()
     if (stream_ == nullptr || mainLoop_->lost())
         return haltedAt_.value_or(0);
     return segmentFrameHeard();
+}
+
+bool PulseOutput::heardAdvances()
+{
+    if (mainLoop_ == nullptr)
+        return false;
+    const std::lock_guard lock(*mainLoop_);
+    if (stream_ == nullptr || mainLoop_->lost() || !segmentBegun_ || !started_)
+        return false;
+    return !(dataEnded_ && stream_->ranDry()) && stream_->advancing();
 }
 
 std::chrono::milliseconds PulseOutput::refillPeriod() const

@@ -20,9 +20,11 @@ class PulseStream;
 //
 // The server holds two seconds ahead, so it works in large blocks. Halting
 // fades out by rewriting the few milliseconds about to be heard in the
-// server's queue, then corks the stream once the fade has played: the server
-// rewinds its sink, so nothing queued behind is heard. The next segment
-// flushes the corked stream and starts where the server's read index stands.
+// server's queue, then corks the stream once the fade has surely played: the
+// server rewinds its sink, so nothing queued behind is heard. The next
+// segment flushes the corked stream and starts where the server's read index
+// stands. What is heard moves on only while the stream plays and its sink is
+// not suspended.
 //
 // Threads: the engine's thread makes every call, and takes the main loop's
 // lock around each use of the connection or the stream (the lock order is
@@ -53,6 +55,7 @@ public:
     void start() override;
     std::int64_t halt() override;
     std::int64_t heardFrames() override;
+    bool heardAdvances() override;
     std::chrono::milliseconds refillPeriod() const override;
 
 private:

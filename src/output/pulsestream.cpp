@@ -65,6 +65,8 @@ PulseStream::~PulseStream()
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
     pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+    pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
     pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
 }
@@ -94,6 +96,9 @@ bool PulseStream::connect(int rate, int channels, std::string& error)
     pa_stream_set_state_callback(stream_, &PulseStream::onStateChange, this);
     pa_stream_set_write_callback(stream_, &PulseStream::onWriteRequest, this);
     pa_stream_set_underflow_callback(stream_, &PulseStream::onUnderflow, this);
+    // The engine hears when what is heard stops or starts moving on.
+    pa_stream_set_suspended_callback(stream_, &PulseStream::onSuspended, this);
+    pa_stream_set_latency_update_callback(stream_, &PulseStream::onTimingUpdate, this);
     if (pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0) {
         error = mainLoop_.lastError();
         return false;
@@ -219,6 +224,11 @@ std::optional<std::int64_t> PulseStream::heardIndex(std::string& error) const
     return framesIn(std::chrono::microseconds(heard));
 }
 
+bool PulseStream::advancing() const
+{
+    return !corked_ && pa_stream_is_suspended(stream_) == 0 && playing_;
+}
+
 std::optional<std::chrono::microseconds> PulseStream::sinkLatency(std::string& error)
 {
     SinkLatency query{mainLoop_, std::nullopt};
@@ -269,6 +279,25 @@ void PulseStream::onUnderflow(pa_stream* /*stream*/, void* self)
 {
     auto* owner = static_cast<PulseStream*>(self);
     owner->ranDry_ = true;
+    owner->wake_();
+}
+
+void PulseStream::onSuspended(pa_stream* stream, void* self)
+{
+    qCDebug(outputLog) << "the stream's sink is" << (pa_stream_is_suspended(stream) > 0 ? "suspended" : "playing");
+    static_cast<PulseStream*>(self)->wake_();
+}
+
+// Each timing update; the engine hears only of a change.
+void PulseStream::onTimingUpdate(pa_stream* stream, void* self)
+{
+    auto* owner = static_cast<PulseStream*>(self);
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream);
+    const bool playing = timing != nullptr && timing->playing != 0;
+    if (playing == owner->playing_)
+        return;
+    owner->playing_ = playing;
+    qCDebug(outputLog) << "the server says the stream" << (playing ? "plays" : "does not play");
     owner->wake_();
 }
 

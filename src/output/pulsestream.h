@@ -68,6 +68,9 @@ public:
     std::optional<std::int64_t> writeIndex(std::string& error);
     // The frame being heard, interpolated from the server's last timing.
     std::optional<std::int64_t> heardIndex(std::string& error) const;
+    // What is heard moves on now: the stream is started, its sink is not
+    // suspended, and the server last said it plays.
+    bool advancing() const;
     // How far ahead of what is heard the stream's sink is set to mix.
     std::optional<std::chrono::microseconds> sinkLatency(std::string& error);
 
@@ -82,6 +85,8 @@ private:
     static void onStateChange(pa_stream* stream, void* self);
     static void onWriteRequest(pa_stream* stream, std::size_t bytes, void* self);
     static void onUnderflow(pa_stream* stream, void* self);
+    static void onSuspended(pa_stream* stream, void* self);
+    static void onTimingUpdate(pa_stream* stream, void* self);
     static void onCorkTime(pa_mainloop_api* api, pa_time_event* event, const timeval* when, void* self);
 
     PulseMainLoop& mainLoop_;
@@ -91,9 +96,10 @@ private:
     pa_stream* stream_ = nullptr;
 
     // Under the main loop's lock, written by the engine's thread and by the
-    // callbacks: onUnderflow sets ranDry_, onCorkTime corks and clears
-    // corkTimer_.
+    // callbacks: onUnderflow sets ranDry_, onTimingUpdate playing_,
+    // onCorkTime corks and clears corkTimer_.
     bool ranDry_ = false;
+    bool playing_ = false;
     bool corked_ = true;
     pa_time_event* corkTimer_ = nullptr;
 };

@@ -28,6 +28,7 @@ public:
     void start() override;
     std::int64_t halt() override { return current_ != nullptr ? current_->halt() : 0; }
     std::int64_t heardFrames() override { return current_ != nullptr ? current_->heardFrames() : 0; }
+    bool heardAdvances() override { return current_ != nullptr && current_->heardAdvances(); }
     std::chrono::milliseconds refillPeriod() const override;
 
 private:

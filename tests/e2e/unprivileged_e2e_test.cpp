@@ -80,7 +80,7 @@ protected:
         return "unprivileged-" + name + "-merlow-stderr.txt";
     }
 
-    void startAndDrop()
+    void startAndDrop(const std::string& path)
     {
         PlayerLaunch launch;
         launch.wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
@@ -89,7 +89,13 @@ protected:
         merlow = startPlayer(display, server.clientEnvironment(), log, launch);
         player = x11.findWindow(playerCaption, 30s);
         ASSERT_TRUE(player) << describePlayer(*merlow, log);
-        drag = dragOntoLabel(DRAGSOURCE_BINARY, display.name(), x11, xdotool, *player, {files.file("long.mp3")},
+        drop(path);
+    }
+
+    void drop(const std::string& path)
+    {
+        drag.source.reset(); // its window would be found instead of the new one's
+        drag = dragOntoLabel(DRAGSOURCE_BINARY, display.name(), x11, xdotool, *player, {path},
                              files.file("source-out.txt"));
         ASSERT_TRUE(drag.dragged);
     }
@@ -131,11 +137,52 @@ TEST_P(UnprivilegedDesktop, PlaysADropAndWritesNothingInItsHome)
         giveTheUserTheCookie();
     const std::vector<std::string> before = listing(home.path());
     const SoundServer::Recording recording(server, files.file("heard.raw"));
-    startAndDrop();
+    startAndDrop(files.file("long.mp3"));
     EXPECT_TRUE(soundHeard(recording)) << readFile(log);
     closeAndWait();
     EXPECT_EQ(listing(home.path()), before);
 }
+
+// Files the user may not read, which root's tests never meet: the file's own
+// permissions, or a folder the user may not enter. Each gets its box at once.
+class UnprivilegedRefusals : public UnprivilegedDesktop {};
+
+TEST_P(UnprivilegedRefusals, AFileTheUserMayNotReadGetsItsBoxAtOnce)
+{
+    using std::filesystem::perms;
+    const std::string unreadable = files.file("unreadable.mp3");
+    std::filesystem::copy_file(files.file("long.mp3"), unreadable);
+    std::filesystem::permissions(unreadable, perms::owner_read | perms::owner_write);
+    const std::string closed = files.file("closed");
+    std::filesystem::create_directory(closed);
+    std::filesystem::copy_file(files.file("long.mp3"), closed + "/song.mp3");
+    std::filesystem::permissions(closed, perms::owner_all);
+
+    bool started = false;
+    for (const std::string& path : {unreadable, closed + "/song.mp3"}) {
+        SCOPED_TRACE(path);
+        if (started) {
+            drop(path);
+        } else {
+            startAndDrop(path);
+            started = true;
+        }
+        const auto dropped = std::chrono::steady_clock::now();
+        const auto box = x11.findWindow("Merlow", 3s);
+        ASSERT_TRUE(box.has_value()) << readFile(log);
+        EXPECT_LT(std::chrono::steady_clock::now() - dropped, 1s);
+        ASSERT_TRUE(xdotool.keyIn(*box, "Return"));
+        const auto closing = std::chrono::steady_clock::now();
+        while (x11.isViewable(*box) && std::chrono::steady_clock::now() - closing < 2s)
+            std::this_thread::sleep_for(1ms);
+        EXPECT_FALSE(x11.isViewable(*box));
+        EXPECT_TRUE(merlow->running());
+    }
+    closeAndWait();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, UnprivilegedRefusals, ::testing::Values(SoundServer::Clients::Anonymous),
+                         [](const auto&) { return "WantingNoCookie"; });
 
 INSTANTIATE_TEST_SUITE_P(Servers, UnprivilegedDesktop,
                          ::testing::Values(SoundServer::Clients::Anonymous, SoundServer::Clients::WithCookie),

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 
 #include <QSignalSpy>
@@ -344,7 +345,7 @@ TEST_F(EngineTest, AFailedOpenLeavesTheServerResting)
     EXPECT_EQ(sinkInputs().find("Corked: no"), std::string::npos) << sinkInputs();
 }
 
-TEST_F(EngineTest, AFileDeletedOrCutShortWhilePlayingEndsOrPlaysOnCleanly)
+TEST_F(EngineTest, AFileDeletedCutShortOrZeroedWhilePlayingEndsOrPlaysOnCleanly)
 {
     const TempDir dir;
     const std::string copy = dir.file("playing.mp3");
@@ -357,16 +358,34 @@ TEST_F(EngineTest, AFileDeletedOrCutShortWhilePlayingEndsOrPlaysOnCleanly)
     ASSERT_TRUE(playedFor(0.8));
     EXPECT_EQ(player.playState(), PlayState::Playing);
 
-    // Cut short in place, then filled with other bytes: it ends as at the end.
-    std::filesystem::copy_file(testFile("cbr44_stereo.mp3").toStdString(), copy);
-    player.setFileName(QString::fromStdString(copy));
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
-    ASSERT_TRUE(playedFor(0.3));
-    std::filesystem::resize_file(copy, 20000);
-    std::ofstream(copy, std::ios::binary | std::ios::in | std::ios::out) << std::string(10000, '\x55');
-    ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 6s));
-    EXPECT_EQ(player.openState(), OpenState::Open);
-    EXPECT_EQ(player.currentPosition(), 0.0);
+    // Cut short in place, then filled with other bytes, or zeroed in place,
+    // beyond the part already read: it ends as at the end, where what was
+    // read runs out.
+    const std::pair<const char*, std::function<void()>> alterations[] = {
+        {"cut short",
+         [&] {
+             std::filesystem::resize_file(copy, 20000);
+             std::ofstream(copy, std::ios::binary | std::ios::in | std::ios::out) << std::string(10000, '\x55');
+         }},
+        {"zeroed",
+         [&] {
+             const auto size = static_cast<std::size_t>(std::filesystem::file_size(copy));
+             std::ofstream(copy, std::ios::binary | std::ios::in | std::ios::out) << std::string(size, '\0');
+         }},
+    };
+    for (const auto& [what, alter] : alterations) {
+        SCOPED_TRACE(what);
+        std::filesystem::remove(copy);
+        std::filesystem::copy_file(testFile("cbr44_long.mp3").toStdString(), copy);
+        player.setFileName(QString::fromStdString(copy));
+        ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+        alter();
+        // Close to the end of what was read: the decoder soon reads on.
+        player.setCurrentPosition(3.5);
+        ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 6s));
+        EXPECT_EQ(player.openState(), OpenState::Open);
+        EXPECT_EQ(player.currentPosition(), 0.0);
+    }
 }
 
 TEST(EngineLifetime, DestroyingAPlayingEngineSilencesItPromptly)

@@ -65,11 +65,11 @@ void SoundServer::useInThisProcess() const
 }
 
 SoundServer::Recording::Recording(const std::vector<std::pair<std::string, std::string>>& clientEnvironment,
-                                  std::string path, int latencyMs)
+                                  std::string path, int latencyMs, const std::string& sink)
     : path_(std::move(path))
 {
     ChildProcess::Options options;
-    options.arguments = {"-d", "null.monitor", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
+    options.arguments = {"-d", sink + ".monitor", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
                          "--latency-msec=" + std::to_string(latencyMs)};
     options.environment = clientEnvironment;
     options.stdoutPath = path_;

@@ -45,9 +45,9 @@ public:
             : Recording(server.clientEnvironment(), std::move(path), latencyMs)
         {
         }
-        // The same from any server with a sink named "null".
+        // The same from any server with a sink named "null", or the sink named.
         Recording(const std::vector<std::pair<std::string, std::string>>& clientEnvironment, std::string path,
-                  int latencyMs = 10);
+                  int latencyMs = 10, const std::string& sink = "null");
         const std::string& path() const { return path_; }
         std::size_t framesRecorded() const;
 
