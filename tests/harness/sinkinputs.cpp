@@ -46,9 +46,11 @@ std::string unlikePlayersMusic(const SinkInputProperties& stream, const std::str
     std::string differences;
     for (const auto& [key, value] : expected) {
         const auto found = stream.find(key);
-        const std::string shown = found == stream.end() ? "nothing" : '"' + found->second + '"';
-        if (found == stream.end() || found->second != value)
-            differences += std::string(key) + " is " + shown + ", not \"" + value + "\"\n";
+        if (found != stream.end() && found->second == value)
+            continue;
+        differences.append(key).append(" is ");
+        differences.append(found == stream.end() ? "nothing" : '"' + found->second + '"');
+        differences.append(", not \"").append(value).append("\"\n");
     }
     return differences;
 }
