@@ -1,6 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The two ways in: `make run` and `make test`. Both install what is missing first.
-# `make package` builds the .deb that installs the player.
+# `make package` builds the Debian package that installs the player, as
+# Debian builds it, from a copy of the tree: $(BUILD)/merlow_0.01_amd64.deb and
+# its .changes.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CONFIGURE = cmake -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -20,8 +22,8 @@ build: deps
 run: build
 	@$(BUILD)/src/merlow
 
-package: build
-	@cmake --build $(BUILD) --target package
+package: deps
+	@scripts/build-package.sh $(BUILD)
 
 FUZZ_SECONDS ?= 600
 

@@ -5,20 +5,27 @@
 # benchmarks compare with). Does nothing when all are there.
 set -euo pipefail
 
+top=$(cd "$(dirname "$0")/.." && pwd)
+# What the build needs is the Debian package's Build-Depends, one list for
+# both: the names in the field, one a line, without their versions, and
+# debhelper for the debhelper-compat it provides.
+mapfile -t build_depends < <(sed -n '/^Build-Depends:/,/^[^ ]/{/^ /p}' "$top/debian/control" |
+    sed 's/[(,].*//; s/ //g; s/^debhelper-compat$/debhelper/')
+
 packages=(
-    # build
-    g++ cmake make pkg-config
-    qt6-base-dev libmpg123-dev libpulse-dev libasound2-dev libx11-dev libxi-dev libgtest-dev
-    # tests: a virtual display, input and screenshots, test MP3s
-    xvfb xdotool imagemagick sox lame fonts-dejavu-core
+    # build: the compiler, make and dpkg-buildpackage, and the Build-Depends
+    build-essential dpkg-dev "${build_depends[@]}"
+    # tests: the unit tests' framework, a virtual display, input and
+    # screenshots, test MP3s
+    libgtest-dev xvfb xdotool imagemagick sox lame fonts-dejavu-core
     # tests: real sound servers (PulseAudio, and PipeWire with its session
     # manager and its PulseAudio service), tracing, fuzzing
     pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber
     strace clang libclang-rt-14-dev
     # tests: a private session bus and media-control clients
     dbus-daemon dbus-bin playerctl
-    # installing: icons, validators, the .deb and its dependencies
-    librsvg2-bin desktop-file-utils appstream dpkg-dev file hicolor-icon-theme man-db
+    # tests of the package: validators, its checker, reading what it installs
+    desktop-file-utils appstream lintian file hicolor-icon-theme man-db
 )
 if [ "${1:-}" = bench ]; then
     packages+=(mpg123 mpv openbox)

@@ -32,7 +32,9 @@ int main(int argc, char* argv[])
     if (!keys)
         std::fprintf(stderr, "merlow: the Caps Lock chords are unavailable: %s\n", error.c_str());
     // MP3 files decoded by libmpg123, played through the sound server or ALSA.
-    auto* engine = new MediaPlayer(std::make_unique<ServerOrAlsaOutput>(), &Mpg123Decoder::open);
+    // The sound server's mixer shows it under the desktop entry's name and id.
+    auto* engine = new MediaPlayer(std::make_unique<ServerOrAlsaOutput>(ApplicationIdentity{"Merlow", MERLOW_APP_ID}),
+                                   &Mpg123Decoder::open);
     Form1 window(engine, std::move(keys));
     window.show();
     MprisService mediaControls(window, *engine);

@@ -31,6 +31,19 @@ QString fromId3v1(const char (&field)[30])
 
 } // namespace
 
+QString displayName(const QString& path)
+{
+    const std::string bytes = nativeFromPath(path);
+    const std::string::size_type slash = bytes.rfind('/');
+    const std::string name = slash == std::string::npos ? bytes : bytes.substr(slash + 1);
+    return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+QString trackTitle(const TrackTags& tags, const QString& path)
+{
+    return tags.title.isEmpty() ? displayName(path) : tags.title;
+}
+
 TrackTags readTrackTags(const QString& path)
 {
     std::string error;

@@ -14,3 +14,9 @@ struct TrackTags {
 // the file's head and its last 128 bytes are read, and a path that is not a
 // regular file is not waited on. A file that cannot be read has no tags.
 TrackTags readTrackTags(const QString& path);
+
+// The last part of the path, as a person reads it: bytes that are not UTF-8
+// read as U+FFFD.
+QString displayName(const QString& path);
+// What to call the file: the title its tags give, or its name.
+QString trackTitle(const TrackTags& tags, const QString& path);

@@ -6,9 +6,11 @@
 
 #include <pthread.h>
 
+#include "decode/tracktags.h"
 #include "output/fade.h"
 #include "engine/enginelog.h"
 #include "engine/playbackshared.h"
+#include "platform/nativepath.h"
 
 namespace {
 
@@ -133,9 +135,15 @@ void PlaybackWorker::open(const OpenRequest& request)
     stalledSince_.reset();
     std::string error;
     std::unique_ptr<SampleSource> decoder = openSource_(request.path, error, request.cancel);
-    // The output takes the new file's format before anything of it is
-    // written.
-    if (!decoder || !prepareOutput(*decoder, error)) {
+    if (!decoder) {
+        reportOpen(request, false, error);
+        return;
+    }
+    // The output takes the new file's name and format before anything of it
+    // is written.
+    const QString path = pathFromNative(request.path);
+    output_->nameStream(trackTitle(readTrackTags(path), path).toStdString());
+    if (!prepareOutput(*decoder, error)) {
         reportOpen(request, false, error);
         return;
     }

@@ -10,19 +10,6 @@
 
 #include "platform/nativepath.h"
 
-namespace {
-
-// The last part of the path; bytes that are not UTF-8 read as U+FFFD.
-QString displayName(const QString& path)
-{
-    const std::string bytes = nativeFromPath(path);
-    const std::string::size_type slash = bytes.rfind('/');
-    const std::string name = slash == std::string::npos ? bytes : bytes.substr(slash + 1);
-    return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-}
-
-} // namespace
-
 QString fileUrl(const QString& path)
 {
     const std::string bytes = nativeFromPath(path);
@@ -39,7 +26,7 @@ QVariantMap trackMetadata(const Track& track)
     const double length = std::isfinite(track.lengthSeconds) && track.lengthSeconds > 0.0 ? track.lengthSeconds : 0.0;
     metadata.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(std::llround(length * 1e6)));
     metadata.insert(QStringLiteral("xesam:url"), fileUrl(track.path));
-    metadata.insert(QStringLiteral("xesam:title"), track.tags.title.isEmpty() ? displayName(track.path) : track.tags.title);
+    metadata.insert(QStringLiteral("xesam:title"), trackTitle(track.tags, track.path));
     if (!track.tags.artist.isEmpty())
         metadata.insert(QStringLiteral("xesam:artist"), QStringList{track.tags.artist});
     return metadata;

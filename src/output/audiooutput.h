@@ -35,6 +35,9 @@ public:
     virtual void close() = 0;
     // The output went away while open (its sound server ended, say).
     virtual bool lost() const = 0;
+    // What the sound server shows as playing, the open file's title: for the
+    // stream open now, and for those opened later. Never waits.
+    virtual void nameStream(const std::string& title) { static_cast<void>(title); }
 
     // Frames it takes now without waiting.
     virtual std::size_t writable() = 0;

@@ -11,6 +11,7 @@
 #include "output/outputlog.h"
 #include "output/pulsecookie.h"
 #include "output/pulsedeadline.h"
+#include "output/pulseproplist.h"
 #include "output/pulsewaitcancel.h"
 
 namespace {
@@ -19,8 +20,8 @@ constexpr const char* clientFailed = "cannot start the sound server's client";
 
 } // namespace
 
-PulseMainLoop::PulseMainLoop(std::function<void()> onLost, PulseWaitCancel& cancel)
-    : onLost_(std::move(onLost)), cancel_(cancel)
+PulseMainLoop::PulseMainLoop(std::function<void()> onLost, PulseWaitCancel& cancel, ApplicationIdentity identity)
+    : onLost_(std::move(onLost)), cancel_(cancel), identity_(std::move(identity))
 {
 }
 
@@ -53,7 +54,12 @@ bool PulseMainLoop::startConnecting(std::string& error)
         return false;
     }
     const std::lock_guard lock(*this);
-    context_ = pa_context_new(api(), "Merlow");
+    // The mixer names the connection's streams after the application and
+    // shows its icon.
+    const PulseProplist properties = makePulseProplist({{PA_PROP_APPLICATION_NAME, identity_.name},
+                                                        {PA_PROP_APPLICATION_ID, identity_.desktopId},
+                                                        {PA_PROP_APPLICATION_ICON_NAME, identity_.desktopId}});
+    context_ = pa_context_new_with_proplist(api(), nullptr, properties.get());
     if (context_ == nullptr) {
         error = clientFailed;
         return false;

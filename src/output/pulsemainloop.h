@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "output/applicationidentity.h"
+
 class PulseDeadline;
 class PulseWaitCancel;
 struct pa_threaded_mainloop;
@@ -42,8 +44,9 @@ public:
     static constexpr std::chrono::milliseconds answerBound{1000};
 
     // `onLost` is called, with the lock held, when the connection or one of
-    // its streams is lost. `cancel` outlives this object.
-    PulseMainLoop(std::function<void()> onLost, PulseWaitCancel& cancel);
+    // its streams is lost. `cancel` outlives this object. The server sees
+    // the connection as the identity's.
+    PulseMainLoop(std::function<void()> onLost, PulseWaitCancel& cancel, ApplicationIdentity identity);
     PulseMainLoop(const PulseMainLoop&) = delete;
     PulseMainLoop& operator=(const PulseMainLoop&) = delete;
     // Without the lock held.
@@ -90,6 +93,7 @@ private:
 
     const std::function<void()> onLost_;
     PulseWaitCancel& cancel_;
+    const ApplicationIdentity identity_;
     // Set by startConnecting() alone, before the callbacks can run.
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 #include "output/fade.h"
 #include "output/outputlog.h"
@@ -30,7 +31,7 @@ constexpr std::chrono::milliseconds historyLength{PulseStream::queueAhead + std:
 
 } // namespace
 
-PulseOutput::PulseOutput() = default;
+PulseOutput::PulseOutput(ApplicationIdentity identity) : identity_(std::move(identity)), title_(identity_.name) {}
 
 PulseOutput::~PulseOutput()
 {
@@ -39,7 +40,7 @@ PulseOutput::~PulseOutput()
 
 bool PulseOutput::startConnecting(std::string& error)
 {
-    auto mainLoop = std::make_unique<PulseMainLoop>([this] { wakeEngine(); }, waitCancel_);
+    auto mainLoop = std::make_unique<PulseMainLoop>([this] { wakeEngine(); }, waitCancel_, identity_);
     if (!mainLoop->startConnecting(error))
         return false;
     mainLoop_ = std::move(mainLoop);
@@ -57,7 +58,7 @@ bool PulseOutput::connect(std::string& error)
 bool PulseOutput::openStream(int rate, int channels, std::string& error)
 {
     auto stream = std::make_unique<PulseStream>(*mainLoop_, [this] { wakeEngine(); });
-    if (!stream->connect(rate, channels, error))
+    if (!stream->connect(rate, channels, title_, error))
         return false;
     const auto samplesIn = [&](std::chrono::milliseconds span) {
         return static_cast<std::size_t>(stream->framesIn(span) * channels);
@@ -132,6 +133,17 @@ void PulseOutput::close()
     segmentBegun_ = false;
     started_ = false;
     haltedAt_.reset();
+}
+
+void PulseOutput::nameStream(const std::string& title)
+{
+    title_ = title;
+    if (mainLoop_ == nullptr)
+        return;
+    const std::lock_guard lock(*mainLoop_);
+    std::string error;
+    if (stream_ != nullptr && !mainLoop_->lost() && !stream_->rename(title_, error))
+        qCDebug(outputLog) << "cannot rename the stream:" << error.c_str();
 }
 
 bool PulseOutput::lost() const

@@ -6,8 +6,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "output/applicationidentity.h"
 #include "output/audiooutput.h"
 #include "output/pulsewaitcancel.h"
 #include "output/writtenhistory.h"
@@ -33,9 +35,12 @@ class PulseStream;
 // engine. Nothing waits for a fade to play out with the lock held. Every
 // wait on the server is bounded (pulsemainloop.h), and abandonWaits() ends
 // one from another thread.
+//
+// The server's mixer shows the connection as the application's, with its
+// icon, and the stream as music, named after the open file.
 class PulseOutput final : public AudioOutput {
 public:
-    PulseOutput();
+    explicit PulseOutput(ApplicationIdentity identity);
     ~PulseOutput() override;
 
     // Starts connecting to the server, which costs it nothing until a stream
@@ -48,6 +53,7 @@ public:
     bool isOpen() const override { return stream_ != nullptr; }
     void close() override;
     bool lost() const override;
+    void nameStream(const std::string& title) override;
 
     std::size_t writable() override;
     void write(const std::int16_t* samples, std::size_t frames) override;
@@ -80,11 +86,14 @@ private:
 
     // Any thread cancels it; the connections made wait on it.
     PulseWaitCancel waitCancel_;
+    const ApplicationIdentity identity_;
     // The engine's thread alone reads and writes the fields below; the
     // objects the first two point to have fields of their own that their
     // callbacks write.
     std::unique_ptr<PulseMainLoop> mainLoop_;
     std::unique_ptr<PulseStream> stream_;
+    // What the stream is named; the application's name until a file's.
+    std::string title_;
     bool segmentBegun_ = false;
     bool started_ = false;
     bool dataEnded_ = false;

@@ -11,6 +11,7 @@
 #include "output/outputlog.h"
 #include "output/pulsedeadline.h"
 #include "output/pulsemainloop.h"
+#include "output/pulseproplist.h"
 
 namespace {
 
@@ -71,10 +72,13 @@ PulseStream::~PulseStream()
     pa_stream_unref(stream_);
 }
 
-bool PulseStream::connect(int rate, int channels, std::string& error)
+bool PulseStream::connect(int rate, int channels, const std::string& title, std::string& error)
 {
     format_ = {PA_SAMPLE_S16NE, static_cast<std::uint32_t>(rate), static_cast<std::uint8_t>(channels)};
-    stream_ = pa_stream_new(mainLoop_.context(), "Merlow", &format_, nullptr);
+    // The role lets the desktop's policies treat it as music: lowered or
+    // corked during a call, say.
+    const PulseProplist properties = makePulseProplist({{PA_PROP_MEDIA_ROLE, "music"}, {PA_PROP_MEDIA_NAME, title}});
+    stream_ = pa_stream_new_with_proplist(mainLoop_.context(), nullptr, &format_, nullptr, properties.get());
     if (stream_ == nullptr) {
         error = mainLoop_.lastError();
         return false;
@@ -165,6 +169,11 @@ bool PulseStream::writeBytes(const std::int16_t* samples, std::int64_t frames, s
         return false;
     }
     return true;
+}
+
+bool PulseStream::rename(const std::string& title, std::string& error)
+{
+    return sent(pa_stream_set_name(stream_, title.c_str(), nullptr, nullptr), error);
 }
 
 bool PulseStream::trigger(std::string& error)

@@ -40,8 +40,11 @@ public:
     ~PulseStream();
 
     // Connects a stream of this format, corked, and waits until it is ready,
-    // within the main loop's bound for an answer.
-    bool connect(int rate, int channels, std::string& error);
+    // within the main loop's bound for an answer. The server sees it as
+    // music, under `title`.
+    bool connect(int rate, int channels, const std::string& title, std::string& error);
+    // Names it anew, without waiting for the server's answer.
+    bool rename(const std::string& title, std::string& error);
 
     const pa_sample_spec& format() const { return format_; }
     std::int64_t framesIn(std::chrono::microseconds span) const;

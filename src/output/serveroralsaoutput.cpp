@@ -3,7 +3,7 @@
 
 #include "output/outputlog.h"
 
-ServerOrAlsaOutput::ServerOrAlsaOutput()
+ServerOrAlsaOutput::ServerOrAlsaOutput(const ApplicationIdentity& identity) : server_(identity)
 {
     server_.setWake([this] { wakeEngine(); });
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "output/alsaoutput.h"
+#include "output/applicationidentity.h"
 #include "output/pulseoutput.h"
 
 // The desktop's sound server where one answers, ALSA where none does. The
@@ -13,7 +14,8 @@
 // would ask that server again, with libpulse's own 30 s bound alone.
 class ServerOrAlsaOutput : public AudioOutput {
 public:
-    ServerOrAlsaOutput();
+    // The server's mixer shows the stream as the identity's.
+    explicit ServerOrAlsaOutput(const ApplicationIdentity& identity);
 
     void warmUp() override { server_.warmUp(); }
     void abandonWaits() override;
@@ -21,6 +23,7 @@ public:
     bool isOpen() const override { return current_ != nullptr && current_->isOpen(); }
     void close() override;
     bool lost() const override { return current_ != nullptr && current_->lost(); }
+    void nameStream(const std::string& title) override { server_.nameStream(title); }
 
     std::size_t writable() override { return current_ != nullptr ? current_->writable() : 0; }
     void write(const std::int16_t* samples, std::size_t frames) override;

@@ -9,6 +9,7 @@
 #include "harness/pcm.h"
 #include "harness/pipewireserver.h"
 #include "harness/player.h"
+#include "harness/sinkinputs.h"
 #include "harness/soundserver.h"
 #include "harness/x11window.h"
 #include "harness/xdotool.h"
@@ -86,6 +87,10 @@ TEST_F(PipeWireDesktop, PlaysPausesAndStopsThroughPipeWireAndPlaysAgainAfterItsR
     source = std::move(drag.source);
     ASSERT_TRUE(drag.dragged);
     ASSERT_TRUE(timeUntil(true, *recording).has_value()) << readFile(log);
+    // The desktop's mixer sees the player's music, named after the file.
+    const std::vector<SinkInputProperties> streams = sinkInputs(pipewire.clientEnvironment());
+    ASSERT_EQ(streams.size(), 1U) << pipewire.describe();
+    EXPECT_EQ(unlikePlayersMusic(streams[0], "cbr44_long.mp3"), "") << pipewire.describe();
     std::this_thread::sleep_for(300ms); // a stretch of tone to measure
     const std::size_t recorded = recording->framesRecorded();
     const auto pcm = readPcm(recording->path(), cdRate, 2, recorded - cdRate / 5).channel(0);

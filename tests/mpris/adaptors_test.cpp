@@ -121,12 +121,12 @@ TEST_F(PlayerAdaptorTest, ThePositionIsInMicroseconds)
 
 TEST(RootAdaptor, NamesThePlayerAndItsEntryAndRaisesOrClosesTheWindow)
 {
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.merlow.Merlow"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.merlow.merlow"));
     Form1 window(new FakeEngine);
     QObject exported;
     RootAdaptor root(window, &exported);
     EXPECT_EQ(root.identity(), QStringLiteral("Merlow"));
-    EXPECT_EQ(root.desktopEntry(), QStringLiteral("org.merlow.Merlow"));
+    EXPECT_EQ(root.desktopEntry(), QStringLiteral("org.merlow.merlow"));
     EXPECT_TRUE(root.canQuit());
     EXPECT_TRUE(root.canRaise());
     EXPECT_FALSE(root.hasTrackList());

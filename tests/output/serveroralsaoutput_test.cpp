@@ -100,7 +100,7 @@ TEST(ServerOrAlsaOutput, WithNeitherServerNorDeviceSaysWhyAndPrintsNothingToStde
     std::string printed;
     const OutputLog log;
     {
-        ServerOrAlsaOutput output;
+        ServerOrAlsaOutput output({"Merlow", MERLOW_APP_ID});
         StderrCapture stderrCapture(dir.file("stderr.txt"));
         prepared = output.prepare(44100, 2, error);
         output.close();

@@ -35,7 +35,7 @@ TEST(ServerOrAlsaOutput, AServerThatNeverAnswersIsGivenUpWithinItsBoundEachTime)
     const SilentServer server;
     server.useInThisProcess();
     unsetenv("ALSA_CONFIG_PATH");
-    ServerOrAlsaOutput output;
+    ServerOrAlsaOutput output({"Merlow", MERLOW_APP_ID});
     output.warmUp();
     for (const char* attempt : {"warmed up", "again"}) {
         SCOPED_TRACE(attempt);
@@ -54,7 +54,7 @@ TEST(ServerOrAlsaOutput, WhereTheServerDoesNotAnswerADeviceOfALoadedConfiguratio
 {
     const TempDir dir;
     playWithoutServer(dir, "pcm.!default { type null }\n");
-    ServerOrAlsaOutput output;
+    ServerOrAlsaOutput output({"Merlow", MERLOW_APP_ID});
     std::string error;
     ASSERT_TRUE(output.prepare(44100, 2, error)) << error;
     output.close();
@@ -75,7 +75,7 @@ TEST(ServerOrAlsaOutput, AbandoningItsWaitsEndsAConnectionInProgressAtOnce)
     const SilentServer server;
     server.useInThisProcess();
     unsetenv("ALSA_CONFIG_PATH");
-    ServerOrAlsaOutput output;
+    ServerOrAlsaOutput output({"Merlow", MERLOW_APP_ID});
     std::string error;
     bool prepared = true;
     std::thread engine([&] { prepared = output.prepare(44100, 2, error); });

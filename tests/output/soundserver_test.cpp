@@ -6,6 +6,7 @@
 #include "engine/enginestates.h"
 #include "engine/mediaengine.h"
 #include "harness/pcm.h"
+#include "harness/sinkinputs.h"
 #include "harness/soundserver.h"
 #include "support/drops.h"
 #include "support/systemmediaplayer.h"
@@ -87,6 +88,28 @@ TEST_F(SoundServerTest, ADroppedFileIsHeardPromptlyFreshOrJustStopped)
         ASSERT_TRUE(secondsUntil(true, recording, recording.framesRecorded()).has_value());
     }
     EXPECT_TRUE(messages.empty());
+}
+
+// The desktop's mixer sees the player's music under each file's title, or
+// its name where it has no tag: on the first stream, on the stream kept for
+// a file of the same format, and on one made anew for another format.
+TEST_F(SoundServerTest, TheMixerSeesMusicNamedAfterEachFileOpened)
+{
+    const std::pair<const char*, const char*> files[] = {
+        {"id3v2.mp3", "Test tone"}, {"id3v1.mp3", "Tone at the end"}, {"mono48.mp3", "mono48.mp3"}};
+    for (const auto& [file, title] : files) {
+        SCOPED_TRACE(file);
+        dropOnWindow(window, labelCentre, *filesData({testFile(file)}));
+        std::vector<SinkInputProperties> streams;
+        const bool shown = waitUntil(
+            [&] {
+                streams = sinkInputs(server.clientEnvironment());
+                return streams.size() == 1 && unlikePlayersMusic(streams[0], title).empty();
+            },
+            3s);
+        ASSERT_TRUE(shown) << streams.size() << " streams; "
+                           << (streams.empty() ? "" : unlikePlayersMusic(streams[0], title));
+    }
 }
 
 TEST_F(SoundServerTest, LosingTheServerIsReportedOnceAndPlayResumesOnceItIsBack)

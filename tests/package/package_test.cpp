@@ -109,13 +109,6 @@ class InstalledPackage : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::vector<std::string> debs;
-        for (const auto& entry : std::filesystem::directory_iterator(MERLOW_PACKAGE_DIR)) {
-            if (entry.path().extension() == ".deb")
-                debs.push_back(entry.path());
-        }
-        ASSERT_EQ(debs.size(), 1U) << "in " << MERLOW_PACKAGE_DIR;
-        deb = debs.front();
         const Output unpacked = run("/usr/bin/dpkg-deb", {"--extract", deb, root.path()});
         ASSERT_EQ(unpacked.status, 0) << unpacked.text;
         entry = desktopEntry(installed("share/applications/" + appId + ".desktop"));
@@ -123,8 +116,8 @@ protected:
 
     std::string installed(const std::string& path) const { return root.path() + "/usr/" + path; }
 
+    const std::string deb = MERLOW_PACKAGE;
     const TempDir root;
-    std::string deb;
     std::map<std::string, std::string> entry;
 };
 
@@ -177,13 +170,16 @@ TEST_F(InstalledPackage, EntryStartsTheInstalledBinaryUnderTheMessageBoxTitle)
 
 TEST_F(InstalledPackage, PassesAppStreamsChecksOfTheInstalledTree)
 {
-    const Output validated = run("/usr/bin/appstreamcli", {"validate-tree", "--no-net", "--strict", root.path()});
+    const Output validated = run("/usr/bin/appstreamcli", {"validate-tree", "--no-net", "--pedantic", root.path()});
     EXPECT_EQ(validated.status, 0) << validated.text;
+    // Pedantic hints leave the status at 0.
+    EXPECT_EQ(validated.text.find("P: "), std::string::npos) << validated.text;
 }
 
 TEST_F(InstalledPackage, HasAManualPageThatManReadsWithoutAWarning)
 {
-    const std::string page = installed("share/man/man1/merlow.1");
+    // Compressed, as Debian installs manual pages.
+    const std::string page = installed("share/man/man1/merlow.1.gz");
     ASSERT_TRUE(std::filesystem::is_regular_file(page)) << page;
     const Output read = run("/usr/bin/man", {"--warnings", "--local-file", page});
     EXPECT_EQ(read.status, 0) << read.text;

@@ -12,7 +12,8 @@
 class SystemMediaPlayer : public MediaPlayer {
 public:
     explicit SystemMediaPlayer(QObject* parent = nullptr)
-        : MediaPlayer(std::make_unique<ServerOrAlsaOutput>(), &Mpg123Decoder::open, parent)
+        : MediaPlayer(std::make_unique<ServerOrAlsaOutput>(ApplicationIdentity{"Merlow", MERLOW_APP_ID}),
+                      &Mpg123Decoder::open, parent)
     {
     }
 };
