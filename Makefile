@@ -5,6 +5,9 @@
 # its .changes.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# Most tests wait on what is heard and cost little CPU: twice as many as
+# there are cores run at once (the package's build runs alone).
+TEST_JOBS ?= $(shell echo $$(( $$(nproc) * 2 )))
 CONFIGURE = cmake -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 SUPPRESSIONS = $(CURDIR)/tests/sanitizers
 
@@ -33,7 +36,7 @@ FUZZ_SECONDS ?= 600
 test: test-plain test-asan test-tsan test-fuzz
 
 test-plain: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)
 
 test-asan: deps
 	@$(CONFIGURE) -B $(BUILD)-asan -DMERLOW_SANITIZE=address,undefined
@@ -42,14 +45,14 @@ test-asan: deps
 	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	  LSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/lsan.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --output-on-failure -j $(JOBS)
+	  ctest --output-on-failure -j $(TEST_JOBS)
 
 test-tsan: deps
 	@$(CONFIGURE) -B $(BUILD)-tsan -DMERLOW_SANITIZE=thread
 	@cmake --build $(BUILD)-tsan -j $(JOBS) --target engine_test output_test filecheck_test
 	@cd $(BUILD)-tsan && \
 	  TSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/tsan.supp:halt_on_error=1 \
-	  ctest --output-on-failure -j $(JOBS) -R '^(Engine|PlaybackClock|PlaybackInbox|WrittenHistory|ServerOrAlsaOutput|HeaderCheck)'
+	  ctest --output-on-failure -j $(TEST_JOBS) -R '^(Engine|PlaybackClock|PlaybackInbox|WrittenHistory|ServerOrAlsaOutput|HeaderCheck)'
 
 test-fuzz: deps
 	@scripts/fuzz.sh 25 $(BUILD)-fuzz

@@ -13,17 +13,33 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
 cmake --build "$build" -j "$(nproc)" --target checkmp3header_fuzz decoder_fuzz
 "$root/scripts/make-test-mp3s.sh" "$build/seeds"
 
-for target in checkmp3header decoder; do
-    corpus="$build/corpus/$target"
+targets=(checkmp3header decoder)
+
+# The fuzzers run side by side, each on a core; each one's lines are
+# printed together once both are done.
+fuzz() {
+    local target=$1 corpus="$build/corpus/$1"
     mkdir -p "$corpus"
-    echo "fuzzing $target for $seconds s"
     "$build/tests/fuzz/${target}_fuzz" -max_total_time="$seconds" -max_len=70000 -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/crash-$target-" \
         "$corpus" "$build/seeds" "$root/tests/fuzz/regressions/$target" 2>&1 |
-        grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE|==[0-9]+==ERROR|SUMMARY|INFO: seed corpus)' || true
-    # grep hides the fuzzer's own exit status: a crash leaves an artifact.
+        grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE|==[0-9]+==ERROR|SUMMARY|INFO: seed corpus)' \
+            > "$build/fuzz-$target.log" || true
+}
+echo "fuzzing ${targets[*]} for $seconds s"
+for target in "${targets[@]}"; do
+    fuzz "$target" &
+done
+wait
+
+# grep hides a fuzzer's own exit status: a crash leaves an artifact.
+found=0
+for target in "${targets[@]}"; do
+    echo "$target:"
+    cat "$build/fuzz-$target.log"
     if compgen -G "$build/crash-$target-*" >/dev/null; then
         echo "fuzzing $target found a crash: $(ls "$build"/crash-"$target"-*)"
-        exit 1
+        found=1
     fi
 done
+exit "$found"
