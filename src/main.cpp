@@ -19,7 +19,7 @@
 int main(int argc, char* argv[])
 {
     std::string error;
-    if (!displayAvailable(error)) {
+    if (!chooseDisplay(error)) {
         std::fprintf(stderr, "merlow: %s\n", error.c_str());
         return 1;
     }
