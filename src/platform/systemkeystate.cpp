@@ -54,10 +54,9 @@ private:
         if (isSet("DISPLAY"))
             fallback_ = X11KeyState::connect(x11Error);
         if (fallback_) {
-            report_("the Caps Lock chords are heard only while an X11 window has the focus: " + why
-                    + "; XWayland's raw key events hear keys only while an X11 window has the focus (all keys on "
-                      "KWin with \"Legacy X11 App Support\" on). "
-                    + mediaControlsAdvice);
+            report_("the Caps Lock chords are heard only while an X11 window has the focus, through XWayland (on "
+                    "KWin in every window, with \"Legacy X11 App Support\" on): "
+                    + why + ". " + mediaControlsAdvice);
         } else {
             fallback_ = std::make_unique<NoKeyState>();
             report_("the Caps Lock chords are unavailable: " + why + "; " + x11Error + ". " + mediaControlsAdvice);

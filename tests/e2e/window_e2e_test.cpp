@@ -77,7 +77,7 @@ TEST(WindowWithoutReadableKeys, SaysOnceWhyOnlyX11WindowsHearTheChordsAndRunsOn)
     X11Connection x11(display.name());
     const auto window = x11.findWindow(playerCaption, 30s);
     ASSERT_TRUE(window.has_value()) << describePlayer(merlow, options.stderrPath);
-    const std::string line = "merlow: the Caps Lock chords are heard only while an X11 window has the focus: ";
+    const std::string line = "merlow: the Caps Lock chords are heard only while an X11 window has the focus, through XWayland";
     std::string said;
     EXPECT_TRUE(waitUntil(
         [&] {
