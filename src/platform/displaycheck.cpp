@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/displaycheck.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <sys/socket.h>
@@ -16,10 +17,15 @@
 
 namespace {
 
-bool isSet(const char* name)
+std::string variable(const char* name)
 {
     const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+bool isSet(const char* name)
+{
+    return !variable(name).empty();
 }
 
 // Where Qt looks for its platform plugins.
@@ -35,11 +41,10 @@ QStringList platformPluginFolders()
 
 bool waylandPluginInstalled()
 {
-    for (const QString& folder : platformPluginFolders()) {
-        if (!QDir(folder).entryList({QStringLiteral("libqwayland*.so")}, QDir::Files).isEmpty())
-            return true;
-    }
-    return false;
+    const QStringList folders = platformPluginFolders();
+    return std::any_of(folders.begin(), folders.end(), [](const QString& folder) {
+        return !QDir(folder).entryList({QStringLiteral("libqwayland*.so")}, QDir::Files).isEmpty();
+    });
 }
 
 // As libwayland-client finds the compositor's socket.
@@ -49,7 +54,7 @@ bool waylandAccepts(const std::string& name)
     if (name.front() != '/') {
         if (!isSet("XDG_RUNTIME_DIR"))
             return false;
-        path = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/" + name;
+        path = variable("XDG_RUNTIME_DIR") + "/" + name;
     }
     sockaddr_un address{};
     if (path.size() >= sizeof(address.sun_path))
@@ -81,7 +86,7 @@ bool chooseDisplay(std::string& error)
         return true;
     std::string waylandError;
     if (isSet("WAYLAND_DISPLAY")) {
-        const std::string name = std::getenv("WAYLAND_DISPLAY");
+        const std::string name = variable("WAYLAND_DISPLAY");
         const bool pluginInstalled = waylandPluginInstalled();
         if (pluginInstalled && waylandAccepts(name))
             return true;
@@ -96,7 +101,7 @@ bool chooseDisplay(std::string& error)
         return false;
     }
     if (!x11Accepts()) {
-        error = waylandError + "cannot connect to display " + std::getenv("DISPLAY");
+        error = waylandError + "cannot connect to display " + variable("DISPLAY");
         return false;
     }
     if (!waylandError.empty())

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/portalkeystate.h"
+#include "platform/portalrequest.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -61,26 +62,6 @@ PortalShortcuts wantedShortcuts()
           {QStringLiteral("preferred_trigger"), QStringLiteral("CTRL+SHIFT+LOGO+s")}}},
     };
 }
-
-// Waits for one request's Response signal, then goes.
-class PortalRequest : public QObject {
-    Q_OBJECT
-public:
-    PortalRequest(std::function<void(uint, const QVariantMap&)> answered, QObject* parent)
-        : QObject(parent), answered_(std::move(answered))
-    {
-    }
-
-public slots:
-    void Response(uint response, const QVariantMap& results)
-    {
-        deleteLater();
-        answered_(response, results);
-    }
-
-private:
-    std::function<void(uint, const QVariantMap&)> answered_;
-};
 
 } // namespace
 
@@ -284,5 +265,3 @@ std::uint16_t PortalKeyState::GetAsyncKeyState(int virtualKey)
         return 0;
     }
 }
-
-#include "portalkeystate.moc"

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 
 #include <QTimer>
@@ -7,6 +8,7 @@
 
 #include "fakeportal.h"
 #include "harness/sessionbus.h"
+#include "harness/tempdir.h"
 #include "platform/evdevkeystate.h"
 #include "platform/portalkeystate.h"
 #include "platform/systemkeystate.h"
@@ -76,6 +78,26 @@ public:
 
 const std::vector<std::uint16_t> allUp{0, 0, 0};
 
+// The configuration of a session bus that starts no service of this
+// machine's, such as its real portal: only what the test puts on it answers.
+std::string bareBusConfig(const TempDir& dir)
+{
+    const std::string path = dir.file("bare.conf");
+    std::ofstream(path) << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)";
+    return path;
+}
+
 void tick(Form1& window)
 {
     QMetaObject::invokeMethod(window.findChild<QTimer*>(QStringLiteral("Timer2")), "timeout");
@@ -83,7 +105,8 @@ void tick(Form1& window)
 
 TEST(PortalKeyState, BindsTwoShortcutsAndHoldsCapsLockWithTheLetterFromActivatedToDeactivated)
 {
-    const SessionBus bus;
+    const TempDir config;
+    const SessionBus bus(bareBusConfig(config));
     FakePortal portal(bus, {});
     PortalClient client(bus);
     ASSERT_TRUE(client.waitForTriggers());
@@ -140,7 +163,8 @@ TEST(PortalKeyState, ARefusalIsSaidOnceAndNothingIsAskedAgain)
 {
     for (const auto& [session, bind] : {std::pair<uint, uint>{1, 0}, {0, 2}}) {
         SCOPED_TRACE(session);
-        const SessionBus bus;
+        const TempDir config;
+    const SessionBus bus(bareBusConfig(config));
         FakePortal portal(bus, {.sessionResponse = session, .bindResponse = bind});
         PortalClient client(bus);
         ASSERT_TRUE(client.waitForReason());
@@ -158,7 +182,8 @@ TEST(PortalKeyState, ARefusalIsSaidOnceAndNothingIsAskedAgain)
 
 TEST(PortalKeyState, AMissingPortalOrOneWithoutShortcutsIsSaidOnce)
 {
-    const SessionBus bus;
+    const TempDir config;
+    const SessionBus bus(bareBusConfig(config));
     {
         PortalClient client(bus);
         ASSERT_TRUE(client.waitForReason());
@@ -177,7 +202,8 @@ TEST(PortalKeyState, AMissingPortalOrOneWithoutShortcutsIsSaidOnce)
 
 TEST(PortalKeyState, APortalThatGoesAwayLetsGoOfTheKeysAndIsSaidOnce)
 {
-    const SessionBus bus;
+    const TempDir config;
+    const SessionBus bus(bareBusConfig(config));
     FakePortal portal(bus, {});
     PortalClient client(bus);
     ASSERT_TRUE(client.waitForTriggers());
@@ -197,7 +223,8 @@ TEST(SystemKeyState, OnWaylandWithoutDevicesPortalOrXWaylandSaysWhyAndWhatToDoOn
     std::string evdevError;
     if (EvdevKeyState::open(evdevError))
         GTEST_SKIP() << "this machine's keyboards can be read";
-    const SessionBus bus;
+    const TempDir config;
+    const SessionBus bus(bareBusConfig(config));
     setenv("WAYLAND_DISPLAY", "wayland-test-none", 1);
     unsetenv("DISPLAY");
     const QString name = QStringLiteral("system-keys");
