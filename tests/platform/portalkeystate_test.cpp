@@ -159,6 +159,18 @@ TEST(PortalKeyState, BindsTwoShortcutsAndHoldsCapsLockWithTheLetterFromActivated
     EXPECT_TRUE(client.reasons.empty());
 }
 
+// Portals before 1.19 have no registry of host programs, and bind all the same.
+TEST(PortalKeyState, WithoutTheRegistryItStillBinds)
+{
+    const TempDir config;
+    const SessionBus bus(bareBusConfig(config));
+    FakePortal portal(bus, {.registry = false});
+    PortalClient client(bus);
+    ASSERT_TRUE(client.waitForTriggers()) << (client.reasons.empty() ? "" : client.reasons[0]);
+    EXPECT_EQ(portal.calls.size(), 2U);
+    EXPECT_TRUE(client.reasons.empty());
+}
+
 TEST(PortalKeyState, ARefusalIsSaidOnceAndNothingIsAskedAgain)
 {
     for (const auto& [session, bind] : {std::pair<uint, uint>{1, 0}, {0, 2}}) {
