@@ -48,13 +48,21 @@ void giveToNobody(const std::string& path)
 // as the test's user.
 class UnprivilegedDesktop : public ::testing::TestWithParam<SoundServer::Clients> {
 protected:
-    UnprivilegedDesktop() : server(GetParam())
+    UnprivilegedDesktop() : server(GetParam()) {}
+
+    void SetUp() override
     {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "running the player as another user takes root (CI runs the tests as root)";
+        // The user cannot enter the build's folder when the clone is in a
+        // private one, such as a home folder: it runs a copy.
+        binary = copyForAnyUser(files);
+        if (const std::string closed = folderClosedToOthers(binary); !closed.empty())
+            GTEST_SKIP() << "the temporary folder is out of the unprivileged user's reach: " << closed
+                         << " is closed to other users";
         server.openToAllUsers();
         giveToNobody(home.path());
         giveToNobody(runtime.path());
-        using std::filesystem::perms;
-        std::filesystem::permissions(files.path(), perms::owner_all | perms::others_read | perms::others_exec);
         std::filesystem::copy_file(testFile("cbr44_long.mp3").toStdString(), files.file("long.mp3"));
         // No ALSA device, so that only the server can play: ALSA's plugin for
         // it would otherwise connect on its own.
@@ -83,6 +91,7 @@ protected:
     void startAndDrop(const std::string& path)
     {
         PlayerLaunch launch;
+        launch.binary = binary;
         launch.wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                           "env", "HOME=" + home.path(), "XDG_RUNTIME_DIR=" + runtime.path(),
                           "ALSA_CONFIG_PATH=" + files.file("asound.conf")};
@@ -123,6 +132,7 @@ protected:
     const TempDir home;
     const TempDir runtime;
     const TempDir files;
+    std::string binary;
     const std::string log = artifact(ownLogName());
     std::unique_ptr<ChildProcess> merlow;
     X11Connection x11{display.name()};
