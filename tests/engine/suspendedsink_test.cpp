@@ -120,7 +120,8 @@ protected:
             if (i > 0 && r.recording == readings[i - 1].recording)
                 largestBlock = std::max(largestBlock, r.recorded - readings[i - 1].recorded);
             // The recording grows a block at a time: what the sink had
-            // played at a reading is at most what the next block brings.
+            // played at a reading is at most what the next block brings,
+            // unknown for the readings after its recording's last block.
             std::size_t next = i;
             while (next + 1 < readings.size() && readings[next + 1].recording == r.recording
                    && readings[next].recorded == r.recorded)
@@ -130,7 +131,8 @@ protected:
             if (i > 0 && r.recording != readings[i - 1].recording)
                 origin = r.position - sound[next];
             const double heard = origin + sound[i];
-            ahead = std::max(ahead, r.position - (origin + sound[next]));
+            if (readings[next].recorded != r.recorded)
+                ahead = std::max(ahead, r.position - (origin + sound[next]));
             behind = std::max(behind, heard - r.position);
             if (i > 0)
                 stepBack = std::max(stepBack, readings[i - 1].position - r.position);
