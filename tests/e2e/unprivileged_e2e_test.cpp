@@ -4,7 +4,6 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -17,7 +16,9 @@
 #include "harness/soundserver.h"
 #include "harness/x11window.h"
 #include "harness/xdotool.h"
+#include "support/cdaudio.h"
 #include "support/testdata.h"
+#include "support/poll.h"
 
 using namespace std::chrono_literals;
 
@@ -112,13 +113,8 @@ protected:
     // Whether sound reaches the server's sink within a few seconds.
     bool soundHeard(const SoundServer::Recording& recording) const
     {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (firstSound(readPcm(recording.path(), 44100, 2).channel(0)).has_value())
-                return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
+        const auto sounded = [&] { return firstSound(readPcm(recording.path(), cdRate, cdChannels).channel(0)).has_value(); };
+        return pollUntil(sounded, 5s, 10ms).has_value();
     }
 
     void closeAndWait()
@@ -182,10 +178,7 @@ TEST_P(UnprivilegedRefusals, AFileTheUserMayNotReadGetsItsBoxAtOnce)
         ASSERT_TRUE(box.has_value()) << readFile(log);
         EXPECT_LT(std::chrono::steady_clock::now() - dropped, 1s);
         ASSERT_TRUE(xdotool.keyIn(*box, "Return"));
-        const auto closing = std::chrono::steady_clock::now();
-        while (x11.isViewable(*box) && std::chrono::steady_clock::now() - closing < 2s)
-            std::this_thread::sleep_for(1ms);
-        EXPECT_FALSE(x11.isViewable(*box));
+        EXPECT_TRUE(x11.timeUntilGone(*box, 2s).has_value());
         EXPECT_TRUE(merlow->running());
     }
     closeAndWait();
