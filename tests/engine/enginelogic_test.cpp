@@ -14,6 +14,7 @@
 #include "engine/mediaplayer.h"
 #include "harness/tempdir.h"
 #include "support/testdata.h"
+#include "support/opened.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
@@ -26,7 +27,7 @@ protected:
     bool open(const QString& path)
     {
         player.setFileName(path);
-        return waitUntil([&] { return player.openState() == OpenState::Open; }, 5s);
+        return waitUntilOpen(player);
     }
 
     std::shared_ptr<FakeOutput::Log> log = std::make_shared<FakeOutput::Log>();
@@ -127,7 +128,7 @@ TEST_F(EngineLogicTest, StopWhileOpeningIsKept)
         SCOPED_TRACE(attempt);
         player.setFileName(testFile("cbr44_stereo.mp3"));
         player.stop();
-        ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+        ASSERT_TRUE(waitUntilOpen(player));
         runEventsFor(20ms);
         EXPECT_EQ(player.playState(), PlayState::Stopped);
         EXPECT_EQ(player.currentPosition(), 0.0);
@@ -173,7 +174,7 @@ TEST_F(EngineLogicTest, EveryCallSucceedsInEveryState)
     exerciseAll(); // no file
     player.setFileName(testFile("cbr44_stereo.mp3"));
     exerciseAll(); // opening
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+    ASSERT_TRUE(waitUntilOpen(player));
     exerciseAll(); // open
     player.setFileName(testFile("not_mpeg.mp3"));
     ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Closed; }, 5s));
@@ -190,7 +191,7 @@ TEST(EngineOnAJoinedFile, PlaysEachPartInItsOwnFormat)
     const auto log = std::make_shared<FakeOutput::Log>();
     MediaPlayer player(std::make_unique<FakeOutput>(log, 20.0), openDecoder, nullptr);
     player.setFileName(testFile("joined44_48.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+    ASSERT_TRUE(waitUntilOpen(player));
     ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 5s));
 
     std::map<std::pair<int, int>, double> seconds;
