@@ -137,6 +137,18 @@ TEST_F(EngineLogicTest, StopWhileOpeningIsKept)
     }
 }
 
+// "stop" with no file open rewinds nothing, and leaves nothing behind: the
+// next file plays from its start without being halted and started again.
+TEST_F(EngineLogicTest, AStopWithNoFileOpenLeavesTheNextFilePlayingOnUnbroken)
+{
+    player.stop();
+    ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 1s));
+    runEventsFor(20ms);
+    ASSERT_TRUE(open(testFile("cbr44_stereo.mp3")));
+    ASSERT_TRUE(waitUntil([&] { return player.currentPosition() > 0.05; }, 2s));
+    EXPECT_EQ(log->haltCount(), 0);
+}
+
 TEST_F(EngineLogicTest, AFileThatCannotBePlayedIsClosedAndTheReasonReported)
 {
     const TempDir folder;
