@@ -42,5 +42,9 @@ int main(int argc, char* argv[])
     QString busError;
     if (!mediaControls.publish(busError))
         std::fprintf(stderr, "merlow: the desktop's media controls are unavailable: %s\n", qPrintable(busError));
+    // Closing the window ends the program at once. Qt's own quit on the last
+    // window is posted, and an event loop entered before it is delivered (a
+    // message box's) would drop it.
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, [] { QCoreApplication::exit(0); });
     return QApplication::exec();
 }
