@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/portalkeystate.h"
-#include "platform/portalrequest.h"
+
+#include <utility>
 
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QLoggingCategory>
-#include <utility>
+
+#include "platform/portalrequest.h"
 
 Q_LOGGING_CATEGORY(keysLog, "merlow.keys", QtWarningMsg)
 
@@ -46,11 +47,12 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& s
     return argument;
 }
 
-// The triggers the chords come closest to that GNOME and KDE leave free:
-// Super with A or S alone is GNOME's (the application grid, the quick
-// settings), Super+Ctrl+A and Super+Alt+S are taken on KDE and GNOME, and
-// Super+Shift+S is KDE's region screenshot. The user can change them in the
-// desktop's settings; the portal's shortcut syntax has no Caps Lock.
+// The triggers nearest the chords that GNOME and KDE leave free, with the
+// same letters (a shortcut cannot hold Caps Lock): Super+A and Super+S are
+// GNOME's (the applications, the quick settings), Super+Alt+S its screen
+// reader; Super+Ctrl+A is KWin's window asking for attention, Super+Shift+S
+// Plasma 6's region screenshot. The user confirms or changes them in the
+// desktop's settings.
 PortalShortcuts wantedShortcuts()
 {
     return {
@@ -106,7 +108,7 @@ void PortalKeyState::start()
     });
 }
 
-void PortalKeyState::request(const QString& method, QList<QVariant> arguments, QVariantMap& options,
+void PortalKeyState::request(const QString& method, QList<QVariant> arguments, QVariantMap options,
                              std::function<void(uint response, const QVariantMap& results)> answered)
 {
     // The request's object path is known before the call, so its Response
@@ -137,7 +139,7 @@ void PortalKeyState::createSession()
 {
     if (failed_)
         return;
-    QVariantMap options{{QStringLiteral("session_handle_token"), QStringLiteral("merlow")}};
+    const QVariantMap options{{QStringLiteral("session_handle_token"), QStringLiteral("merlow")}};
     request(QStringLiteral("CreateSession"), {}, options, [this](uint response, const QVariantMap& results) {
         if (failed_)
             return;
@@ -154,10 +156,9 @@ void PortalKeyState::createSession()
 
 void PortalKeyState::bindShortcuts()
 {
-    QVariantMap options;
     const QList<QVariant> arguments{QVariant::fromValue(QDBusObjectPath(session_)),
                                     QVariant::fromValue(wantedShortcuts()), QString()};
-    request(QStringLiteral("BindShortcuts"), arguments, options, [this](uint response, const QVariantMap& results) {
+    request(QStringLiteral("BindShortcuts"), arguments, {}, [this](uint response, const QVariantMap& results) {
         if (failed_)
             return;
         if (response != 0) {

@@ -62,7 +62,7 @@ private:
     void onBound(const QVariantMap& results);
     // Calls `method` on the portal's shortcuts interface with a request
     // token in `options`, then runs `answered` with the request's Response.
-    void request(const QString& method, QList<QVariant> arguments, QVariantMap& options,
+    void request(const QString& method, QList<QVariant> arguments, QVariantMap options,
                  std::function<void(uint response, const QVariantMap& results)> answered);
     void fail(const QString& reason);
     static QString missingReason(const QDBusError& error);

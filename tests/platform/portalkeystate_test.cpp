@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 
 #include <QTimer>
@@ -8,7 +7,6 @@
 
 #include "fakeportal.h"
 #include "harness/sessionbus.h"
-#include "harness/tempdir.h"
 #include "platform/evdevkeystate.h"
 #include "platform/portalkeystate.h"
 #include "platform/systemkeystate.h"
@@ -78,25 +76,6 @@ public:
 
 const std::vector<std::uint16_t> allUp{0, 0, 0};
 
-// The configuration of a session bus that starts no service of this
-// machine's, such as its real portal: only what the test puts on it answers.
-std::string bareBusConfig(const TempDir& dir)
-{
-    const std::string path = dir.file("bare.conf");
-    std::ofstream(path) << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=/tmp</listen>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
-    return path;
-}
 
 void tick(Form1& window)
 {
