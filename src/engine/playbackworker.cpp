@@ -22,8 +22,9 @@ constexpr int fadeInPerSecond = 200;
 } // namespace
 
 PlaybackWorker::PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, SourceOpener openSource,
-                               StateChange stateChange, Failure failure, ClockChange clockChange)
+                               StateChange stateChange, Failure failure, ClockChange clockChange, TagsRead tagsRead)
     : shared_(shared), stateChange_(stateChange), failure_(std::move(failure)), clockChange_(std::move(clockChange)),
+      tagsRead_(std::move(tagsRead)),
       inbox_(shared, std::move(stateChange)),
       output_(std::move(output)), openSource_(std::move(openSource)), chunk_(16384), thread_([this] { run(); })
 {
@@ -31,10 +32,27 @@ PlaybackWorker::PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutp
 
 PlaybackWorker::~PlaybackWorker()
 {
+    if (thread_.joinable())
+        endWithin(std::chrono::milliseconds::max());
+}
+
+bool PlaybackWorker::endWithin(std::chrono::milliseconds limit)
+{
     inbox_.stop();
     // A wait on the sound server in progress ends now, not at its deadline.
     output_->abandonWaits();
+    if (limit != std::chrono::milliseconds::max()
+        && ended_.get_future().wait_for(limit) != std::future_status::ready) {
+        thread_.detach();
+        return false;
+    }
     thread_.join();
+    return true;
+}
+
+void PlaybackWorker::abandonOpen()
+{
+    inbox_.abandonOpen();
 }
 
 void PlaybackWorker::requestOpen(const std::string& path)
@@ -83,8 +101,14 @@ void PlaybackWorker::run()
         if (!inbox_.waitForWork(wakeAfter(), request))
             break;
         applyCommands();
-        if (request)
+        if (request) {
+            // A new file starts at its top: seeks asked for before it, such as
+            // the rewind of a stop with no file open, are done with.
+            const std::uint64_t seeksAsked = shared_.seekRequested.load();
             open(*request);
+            seeksDone_ = std::max(seeksDone_, seeksAsked);
+            shared_.seekDone.store(seeksDone_);
+        }
         if (output_->lost()) {
             if (decoder_)
                 stopOnLostOutput();
@@ -113,6 +137,7 @@ void PlaybackWorker::run()
         publishPosition();
     }
     output_->close();
+    ended_.set_value();
 }
 
 void PlaybackWorker::applyCommands()
