@@ -47,12 +47,21 @@ test-asan: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(TEST_JOBS)
 
+# The suites where threads meet: the engine's and the output's, on real
+# servers, and the window's on the real engine; one test a core, as the
+# instrumented engine runs several times slower. The targets of a few
+# milliseconds (a fresh engine's first sound, a large file's, the fades'
+# click-free edges) are timed in the plain and AddressSanitizer runs only,
+# and so is the check of each file's format, which races the file before's
+# last writes when the engine is slow.
+TSAN_TESTS = engine_test output_test soundserver_test window_test filecheck_test
+TSAN_UNTIMED = ClickFreeTest|SoundServerTest.ADroppedFileIsHeardPromptlyFreshOrJustStopped|EngineTest.ALargeFileWithoutAHeaderIsHeardAtOnceFreshOrReplacingAnother|EngineLogicTest.EachFileReachesTheOutputInItsOwnFormat
 test-tsan: deps
 	@$(CONFIGURE) -B $(BUILD)-tsan -DMERLOW_SANITIZE=thread
-	@cmake --build $(BUILD)-tsan -j $(JOBS) --target engine_test output_test filecheck_test
+	@cmake --build $(BUILD)-tsan -j $(JOBS) --target $(TSAN_TESTS)
 	@cd $(BUILD)-tsan && \
-	  TSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/tsan.supp:halt_on_error=1 \
-	  ctest --output-on-failure -j $(TEST_JOBS) -R '^(Engine|PlaybackClock|PlaybackInbox|WrittenHistory|ServerOrAlsaOutput|HeaderCheck)'
+	  TSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/tsan.supp:ignore_noninstrumented_modules=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS) -L '^($(subst $(eval) ,|,$(TSAN_TESTS)))$$' -E '$(TSAN_UNTIMED)'
 
 test-fuzz: deps
 	@scripts/fuzz.sh 25 $(BUILD)-fuzz

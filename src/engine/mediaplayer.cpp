@@ -2,7 +2,10 @@
 #include "engine/mediaplayer.h"
 
 #include <cmath>
+#include <functional>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "platform/nativepath.h"
 
@@ -20,18 +23,32 @@ constexpr std::chrono::milliseconds endingLimit{250};
 
 // Where the engine's thread hands its reports over to the player, which gets
 // them on its own thread through the event loop; once the player has gone,
-// they go nowhere. The mutex is taken after the inbox's, and nothing else is
-// taken while it is held.
+// they go nowhere. The reports wait here under the mutex, which orders each
+// with its delivery; the queued call that wakes the player's thread carries
+// nothing, so that nothing of the engine's crosses through Qt's event queue,
+// whose locking ThreadSanitizer cannot see. The mutex is taken after the
+// inbox's, and nothing else is taken while it is held.
 class MediaPlayer::Reports {
 public:
     explicit Reports(MediaPlayer* player) : player_(player) {}
 
-    template <typename Report>
-    void post(Report report)
+    // The engine's thread.
+    void post(std::function<void()> report)
     {
         const std::lock_guard lock(mutex_);
-        if (player_ != nullptr)
-            QMetaObject::invokeMethod(player_, std::move(report), Qt::QueuedConnection);
+        if (player_ == nullptr)
+            return;
+        const bool idle = pending_.empty();
+        pending_.push_back(std::move(report));
+        if (idle)
+            QMetaObject::invokeMethod(player_, "deliverReports", Qt::QueuedConnection);
+    }
+
+    // The player's thread: the reports posted since it last took them, in order.
+    std::vector<std::function<void()>> take()
+    {
+        const std::lock_guard lock(mutex_);
+        return std::exchange(pending_, {});
     }
 
     void forgetPlayer()
@@ -43,6 +60,7 @@ public:
 private:
     std::mutex mutex_;
     MediaPlayer* player_;
+    std::vector<std::function<void()>> pending_;
 };
 
 MediaPlayer::MediaPlayer(std::unique_ptr<AudioOutput> output, SourceOpener openSource, QObject* parent)
@@ -77,6 +95,12 @@ MediaPlayer::~MediaPlayer()
     qCDebug(engineLog, "the engine's thread is left behind, held in a read");
     static_cast<void>(worker_.release());
     static_cast<void>(shared_.release());
+}
+
+void MediaPlayer::deliverReports()
+{
+    for (const auto& report : reports_->take())
+        report();
 }
 
 void MediaPlayer::setFileName(const QString& path)

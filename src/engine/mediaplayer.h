@@ -31,6 +31,10 @@ public:
     void stop() override;
     TrackTags trackTags() const override;
 
+private slots:
+    // Runs the reports the engine's thread has posted.
+    void deliverReports();
+
 private:
     class Reports;
 

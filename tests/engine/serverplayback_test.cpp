@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,6 +13,7 @@
 
 #include "engine/enginestates.h"
 #include "engine/enginetestsupport.h"
+#include "harness/pactl.h"
 #include "harness/testsink.h"
 #include "support/systemmediaplayer.h"
 #include "support/testdata.h"
@@ -34,14 +34,7 @@ constexpr double promptSeconds = 0.030;
 // What the test's sound server says of its streams.
 std::string sinkInputs()
 {
-    std::string listing;
-    FILE* pactl = popen("pactl list sink-inputs 2>&1", "r");
-    char buffer[4096];
-    for (std::size_t got = 0; pactl != nullptr && (got = fread(buffer, 1, sizeof buffer, pactl)) > 0;)
-        listing.append(buffer, got);
-    if (pactl != nullptr)
-        pclose(pactl);
-    return listing;
+    return pactl({"list", "sink-inputs"}).value_or("pactl failed");
 }
 
 // A tone of `seconds` at `hz`, encoded without an Info frame and joined

@@ -8,6 +8,7 @@
 
 #include "engine/enginestates.h"
 #include "engine/enginetestsupport.h"
+#include "harness/pactl.h"
 #include "harness/soundserver.h"
 #include "support/systemmediaplayer.h"
 #include "support/testdata.h"
@@ -34,12 +35,9 @@ protected:
 
     std::string pactl(const std::vector<std::string>& arguments) const
     {
-        ChildProcess::Options options;
-        options.arguments = arguments;
-        options.environment = server.clientEnvironment();
-        ProgramOutput output = runToEnd("/usr/bin/pactl", options, 5s);
-        EXPECT_EQ(output.status, 0) << output.err;
-        return output.out;
+        const auto output = ::pactl(arguments, server.clientEnvironment());
+        EXPECT_TRUE(output.has_value());
+        return output.value_or("");
     }
 
     // The first field of the first line of `pactl list short` that holds

@@ -10,6 +10,7 @@
 #include "engine/enginestates.h"
 #include "engine/eitherserver.h"
 #include "engine/enginetestsupport.h"
+#include "harness/pactl.h"
 #include "support/systemmediaplayer.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -44,10 +45,7 @@ protected:
 
     void suspendSink(bool suspended)
     {
-        ChildProcess::Options options;
-        options.arguments = {"suspend-sink", "null", suspended ? "1" : "0"};
-        options.environment = environment;
-        ASSERT_EQ(runToEnd("/usr/bin/pactl", options, 5s).status, 0);
+        ASSERT_TRUE(pactl({"suspend-sink", "null", suspended ? "1" : "0"}, environment));
         if (server.isPipeWire()) {
             const std::string path = dir.file("heard" + std::to_string(recordings.size()) + ".raw");
             recordings.push_back(std::make_unique<SoundServer::Recording>(environment, path));

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "harness/pactl.h"
 #include "support/poll.h"
 
 namespace {
@@ -87,8 +88,7 @@ void PipeWireServer::start()
 
     // The sink, once the session manager lets it be made.
     const auto made = [&] {
-        return run("/usr/bin/pactl", {"load-module", "module-null-sink", "sink_name=null"}, clientEnvironment())
-            .has_value();
+        return pactl({"load-module", "module-null-sink", "sink_name=null"}, clientEnvironment()).has_value();
     };
     if (!pollUntil(made, std::chrono::seconds(10), std::chrono::milliseconds(50)))
         throw std::runtime_error("no null sink on pipewire-pulse");
@@ -108,7 +108,7 @@ std::string PipeWireServer::describe() const
 {
     std::string description;
     for (const char* what : {"sinks", "sink-inputs"})
-        description += run("/usr/bin/pactl", {"list", what}, clientEnvironment()).value_or(std::string("no ") + what + "\n");
+        description += pactl({"list", what}, clientEnvironment()).value_or(std::string("no ") + what + "\n");
     return description;
 }
 

@@ -4,21 +4,16 @@
 #include <chrono>
 #include <sstream>
 
-#include "harness/process.h"
+#include "harness/pactl.h"
 
 std::vector<SinkInputProperties> sinkInputs(const std::vector<std::pair<std::string, std::string>>& clientEnvironment)
 {
-    ChildProcess::Options options;
-    options.arguments = {"list", "sink-inputs"};
-    options.environment = clientEnvironment;
-    // Its headings are translated.
-    options.environment.emplace_back("LC_ALL", "C");
-    const ProgramOutput listed = runToEnd("/usr/bin/pactl", options, std::chrono::seconds(10));
+    const std::string listed = pactl({"list", "sink-inputs"}, clientEnvironment).value_or("");
 
     // Each stream is a "Sink Input #N" block whose properties are indented
     // twice, as `key = "value"`.
     std::vector<SinkInputProperties> streams;
-    std::istringstream lines(listed.out);
+    std::istringstream lines(listed);
     std::string line;
     while (std::getline(lines, line)) {
         if (line.starts_with("Sink Input #")) {

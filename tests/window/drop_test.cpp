@@ -2,54 +2,25 @@
 #include <filesystem>
 #include <fstream>
 
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QLineEdit>
 #include <QMimeData>
 #include <QUrl>
-#include <QWindow>
 #include <gtest/gtest.h>
 
 #include "engine/enginestates.h"
-#include "engine/mediaengine.h"
-#include "harness/testsink.h"
-#include "harness/nonregularfiles.h"
-#include "support/systemmediaplayer.h"
-#include "support/drops.h"
-#include "support/testdata.h"
-#include "support/opened.h"
-#include "support/wait.h"
-#include "window/form1.h"
+#include "harness/tempdir.h"
 #include "support/cdaudio.h"
+#include "support/opened.h"
+#include "support/testdata.h"
+#include "support/wait.h"
+#include "windowonengine.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-// Real playback through the test's sound server, with the window's drops delivered
-// through its native window as the window system would deliver them.
-class DropTest : public ::testing::Test {
+// Drops onto the window on the real engine.
+class DropTest : public WindowOnEngine, public ::testing::Test {
 protected:
-    DropTest()
-    {
-        audio.useInThisProcess();
-        window = std::make_unique<Form1>(new SystemMediaPlayer);
-        window->setMessagePresenter([this](const QString& text) { messages.push_back(text); });
-        window->show();
-    }
-
-    Qt::DropAction dropAt(QPoint at, const QMimeData& data, Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction)
-    {
-        return dropOnWindow(*window, at, data, offered);
-    }
-
-    Qt::DropAction dropOnLabel(const QMimeData& data, Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction)
-    {
-        return dropAt(labelCentre, data, offered);
-    }
-
-    QString pathBox() const { return window->findChild<QLineEdit*>(QStringLiteral("Text1"))->text(); }
-    MediaEngine* engine() const { return window->findChild<MediaEngine*>(QStringLiteral("MediaPlayer1")); }
     bool playingFor(double seconds) const
     {
         return waitUntil([&] { return engine()->currentPosition() >= seconds; }, 5s);
@@ -59,10 +30,6 @@ protected:
         const auto pcm = audio.read().channel(0);
         return pcm.size() < cdRate / 5 ? 0.0 : toneFrequency(pcm, cdRate, pcm.size() - cdRate / 5, cdRate / 5);
     }
-
-    TestSink audio;
-    std::unique_ptr<Form1> window;
-    std::vector<QString> messages;
 };
 
 TEST_F(DropTest, ThreeFilesLoadTheFirstByTheSourcesOrderAndCopyIsAnswered)
@@ -104,38 +71,6 @@ TEST_F(DropTest, AnInvalidFileIsReportedAndShownWhileTheOldOnePlaysOnThenAValidO
     ASSERT_TRUE(waitUntilOpen(*engine()));
     ASSERT_TRUE(playingFor(0.3));
     EXPECT_NEAR(heardFrequency(), 523.25, 1.0);
-}
-
-TEST_F(DropTest, AFileThatCannotBeOpenedIsReportedAndChangesNothing)
-{
-    dropOnLabel(*filesData({testFile("cbr44_stereo.mp3")}));
-    ASSERT_TRUE(playingFor(0.2));
-    const TempDir dir;
-    const NonRegularFiles nonRegular(dir);
-    const std::string& fifo = nonRegular.fifo();
-    const std::pair<QString, QString> cases[] = {
-        {QString::fromStdString(dir.path()), QStringLiteral("not a regular file")},
-        {QString::fromStdString(fifo), QStringLiteral("not a regular file")},
-        {QString::fromStdString(dir.file("gone.mp3")), QStringLiteral("No such file or directory")},
-    };
-    for (const auto& [path, reason] : cases) {
-        SCOPED_TRACE(path.toStdString());
-        messages.clear();
-        dropOnLabel(*filesData({path}));
-        EXPECT_EQ(messages, std::vector<QString>{QStringLiteral("Cannot open \"%1\": %2").arg(path, reason)});
-        EXPECT_EQ(pathBox(), testFile("cbr44_stereo.mp3"));
-        EXPECT_EQ(engine()->playState(), PlayState::Playing);
-    }
-}
-
-TEST_F(DropTest, AFileThatPassesTheCheckButCannotBeDecodedIsReportedByName)
-{
-    dropOnLabel(*filesData({testFile("not_mpeg.mp3")}));
-    EXPECT_EQ(pathBox(), testFile("not_mpeg.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return !messages.empty(); }, 5s));
-    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("Cannot play \"%1\": not MPEG audio").arg(testFile("not_mpeg.mp3"))))
-        << messages[0].toStdString();
-    EXPECT_EQ(engine()->openState(), OpenState::Closed);
 }
 
 TEST_F(DropTest, OddNamesAreShownAndPlayedLiterally)

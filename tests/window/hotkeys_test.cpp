@@ -20,11 +20,11 @@ namespace {
 
 using Trace = std::vector<std::string>;
 
-// Keys the test holds down, with every query noted.
+// Keys the test holds down, with the samples of the key state counted.
 class FakeKeys : public KeyStateSource {
 public:
     std::map<int, std::uint16_t> words;
-    Trace* reads = nullptr;
+    int samples = 0;
 
     void hold(std::initializer_list<int> keys)
     {
@@ -33,16 +33,10 @@ public:
             words[key] = keyDownBit;
     }
 
-    void sample() override
-    {
-        if (reads != nullptr)
-            reads->emplace_back("sample");
-    }
+    void sample() override { ++samples; }
 
     std::uint16_t GetAsyncKeyState(int virtualKey) override
     {
-        if (reads != nullptr)
-            reads->emplace_back(virtualKey == VirtualKey::CapsLock ? "caps" : virtualKey == VirtualKey::A ? "a" : "s");
         const auto word = words.find(virtualKey);
         return word == words.end() ? 0 : word->second;
     }
@@ -75,15 +69,12 @@ protected:
     Form1 window;
 };
 
-TEST_F(ChordTest, ATickThatMatchesNothingSamplesTheKeysOnceAndQueriesEachRuleInOrder)
+// Each sample of the key state costs the display server a round trip.
+TEST_F(ChordTest, ATickThatMatchesNothingSamplesTheKeysOnceAndRunsNothing)
 {
-    Trace reads;
-    keys->reads = &reads;
-    engine->reads = &reads;
     engine->playing = PlayState::Playing;
     tick(window);
-    EXPECT_EQ(reads, (Trace{"sample", "caps", "a", "state", "caps", "s", "state", "caps", "a", "state", "caps", "a",
-                            "state"}));
+    EXPECT_EQ(keys->samples, 1);
     EXPECT_TRUE(engine->calls.empty());
 }
 
