@@ -101,8 +101,14 @@ void PlaybackWorker::run()
         if (!inbox_.waitForWork(wakeAfter(), request))
             break;
         applyCommands();
-        if (request)
+        if (request) {
+            // A new file starts at its top: seeks asked for before it, such as
+            // the rewind of a stop with no file open, are done with.
+            const std::uint64_t seeksAsked = shared_.seekRequested.load();
             open(*request);
+            seeksDone_ = std::max(seeksDone_, seeksAsked);
+            shared_.seekDone.store(seeksDone_);
+        }
         if (output_->lost()) {
             if (decoder_)
                 stopOnLostOutput();

@@ -26,6 +26,16 @@ constexpr std::chrono::milliseconds fadeSilence{60};
 // says its sinks mix nothing ahead): corked 2 ms after the fade, 3 to 6 of 12
 // fades through it were cut off halfway; 15 ms after, none of 60.
 constexpr std::chrono::milliseconds corkAfterFade{20};
+// Through a server that plays out what it has read, the fade follows what it
+// may have read by the time the fade reaches it: a cycle more than it had
+// read when asked, by this margin. A cycle is taken to be at least the first
+// figure until seen to be longer, and at most the limit, PipeWire's default
+// (1024 frames at 48 kHz; a 10 ms recorder makes it 256): without the first,
+// 1 of 16 fades was cut short on a loaded machine, and the server's time
+// read under load can make a cycle seem longer than it is.
+constexpr std::chrono::milliseconds readMargin{2};
+constexpr std::chrono::milliseconds readAheadFirst{10};
+constexpr std::chrono::milliseconds readAheadLimit{22};
 // Samples kept for the fade: more than the server holds queued.
 constexpr std::chrono::milliseconds historyLength{PulseStream::queueAhead + std::chrono::milliseconds(500)};
 
@@ -66,6 +76,7 @@ bool PulseOutput::openStream(int rate, int channels, std::string& error)
     history_.resize(stream->framesIn(historyLength), channels);
     fade_.assign(samplesIn(fadeLength) + samplesIn(fadeSilence), 0);
     silence_.assign(samplesIn(mixedAheadLimit + mixedAheadMargin), 0);
+    readAhead_ = stream->framesIn(readAheadFirst);
     stream_ = std::move(stream);
     return true;
 }
@@ -114,10 +125,11 @@ bool PulseOutput::prepare(int rate, int channels, std::string& error)
     return opened;
 }
 
-void PulseOutput::letFadePlayOut() const
+void PulseOutput::letFadePlayOut()
 {
-    if (stream_ != nullptr && haltedAt_ && !lost())
-        std::this_thread::sleep_until(fadeEnds_);
+    if (stream_ != nullptr && fadeHeardBy_ && !lost())
+        std::this_thread::sleep_until(*fadeHeardBy_);
+    fadeHeardBy_.reset();
 }
 
 void PulseOutput::close()
@@ -254,9 +266,9 @@ std::int64_t PulseOutput::halt()
         return haltedAt_.value_or(0);
     const std::int64_t heard = segmentFrameHeard();
     const std::int64_t written = history_.written();
-    // Not started, nothing was heard; started, the fade follows what the sink
-    // may have mixed.
-    const std::int64_t from = started_ ? std::min<std::int64_t>(heard + mixedAhead_, written) : heard;
+    // Not started, nothing was heard; started, the fade follows what the
+    // server may have mixed or read.
+    const std::int64_t from = started_ ? std::min<std::int64_t>(fadeStart(heard), written) : heard;
     std::int64_t fading = std::min<std::int64_t>(stream_->framesIn(fadeLength), written - from);
     if (!started_ || mainLoop_->lost() || !history_.copy(from, fading, fade_.data()))
         fading = 0;
@@ -271,19 +283,41 @@ std::int64_t PulseOutput::halt()
         const auto untilFaded = stream_->durationOf(from - heard + fading) + std::chrono::milliseconds(2);
         if (stream_->writeAt(fade_.data(), fading + stream_->framesIn(fadeSilence), segmentOrigin_ + from, error)
             && stream_->corkAfter(untilFaded + corkAfterFade, error)) {
-            fadeEnds_ = std::chrono::steady_clock::now() + untilFaded;
+            fadeHeardBy_ = std::chrono::steady_clock::now() + untilFaded + corkAfterFade;
         } else {
             qCDebug(outputLog) << "cannot fade out, corking at once:" << error.c_str();
             fading = 0;
         }
     }
-    if (fading == 0 && !stream_->cork(true, error))
-        qCDebug(outputLog) << "cannot cork the stream:" << error.c_str();
+    if (fading == 0) {
+        fadeHeardBy_.reset();
+        if (!stream_->cork(true, error))
+            qCDebug(outputLog) << "cannot cork the stream:" << error.c_str();
+    }
     started_ = false;
     segmentBegun_ = false;
     dataEnded_ = false;
     haltedAt_ = from;
     return from;
+}
+
+std::int64_t PulseOutput::fadeStart(std::int64_t heard)
+{
+    const std::int64_t mixed = heard + mixedAhead_;
+    if (stream_->takesBackWhatItRead())
+        return mixed;
+    // What the server has read plays out, and it may read a cycle more
+    // before the fade reaches it: the fade follows both. A cycle is learnt
+    // as the furthest ahead of what is heard the server was seen to read.
+    std::string error;
+    const std::optional<std::int64_t> read = stream_->readIndex(error);
+    if (!read) {
+        qCDebug(outputLog) << "cannot ask how far the server has read:" << error.c_str();
+        return mixed + readAhead_;
+    }
+    const std::int64_t taken = *read - segmentOrigin_;
+    readAhead_ = std::clamp<std::int64_t>(taken - heard, readAhead_, stream_->framesIn(readAheadLimit));
+    return std::max(mixed, std::max(taken, heard + readAhead_) + stream_->framesIn(readMargin));
 }
 
 std::int64_t PulseOutput::segmentFrameHeard()

@@ -78,7 +78,10 @@ private:
     // this one at the server's read index.
     bool beginSegment(std::string& error);
     // A halt's fade is heard before anything replaces it. Without the lock.
-    void letFadePlayOut() const;
+    void letFadePlayOut();
+    // With the lock held, on a started segment: the segment frame where a
+    // halt's fade begins, the frame heard now being `heard`.
+    std::int64_t fadeStart(std::int64_t heard);
     // With the lock held.
     std::int64_t segmentFrameHeard();
     // With the lock held: a call on the stream failed, so the output is lost.
@@ -104,11 +107,16 @@ private:
     // been mixed may have gone on (to a monitor, say): fades and starts are
     // placed after it. Frames, as of the segment's start.
     std::int64_t mixedAhead_ = 0;
+    // On a server that plays out what it has read: how far ahead of what is
+    // heard it may read, in frames, as seen on this stream.
+    std::int64_t readAhead_ = 0;
     // The segment frame last heard, kept where the server's timing fails.
     std::int64_t lastHeard_ = 0;
     // Where the last halt faded out; heard until the next segment begins.
     std::optional<std::int64_t> haltedAt_;
-    std::chrono::steady_clock::time_point fadeEnds_;
+    // When the last halt's fade will have been heard and its cork made, while
+    // that is to come: a new segment, in this format or another, waits for it.
+    std::optional<std::chrono::steady_clock::time_point> fadeHeardBy_;
     // This segment's samples, for the fade at a halt.
     WrittenHistory history_;
     std::vector<std::int16_t> fade_;

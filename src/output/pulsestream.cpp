@@ -38,6 +38,19 @@ void onStreamSuccess(pa_stream* /*stream*/, int success, void* userdata)
     result->mainLoop.signal();
 }
 
+struct ServerName {
+    PulseMainLoop& mainLoop;
+    std::string name;
+};
+
+void onServerInfo(pa_context* /*context*/, const pa_server_info* info, void* userdata)
+{
+    auto* result = static_cast<ServerName*>(userdata);
+    if (info != nullptr && info->server_name != nullptr)
+        result->name = info->server_name;
+    result->mainLoop.signal();
+}
+
 void onSinkInfo(pa_context* /*context*/, const pa_sink_info* info, int last, void* userdata)
 {
     auto* result = static_cast<SinkLatency*>(userdata);
@@ -123,6 +136,16 @@ bool PulseStream::connect(int rate, int channels, const std::string& title, std:
     qCDebug(outputLog).nospace() << "stream created: " << pa_sample_spec_snprint(format, sizeof format, &format_)
                                  << ", " << (granted != nullptr ? granted->tlength : 0U) << " bytes queued ahead";
     corked_ = true;
+    // PipeWire's PulseAudio service names itself so; PulseAudio rewinds its
+    // sinks over what they mixed ahead, and PipeWire's graph cannot.
+    ServerName server{mainLoop_, {}};
+    std::string serverError;
+    if (mainLoop_.await(pa_context_get_server_info(mainLoop_.context(), &onServerInfo, &server), serverError))
+        takesBackWhatItRead_ = server.name.find("PipeWire") == std::string::npos;
+    else
+        qCDebug(outputLog) << "cannot ask the server its name:" << serverError.c_str();
+    qCDebug(outputLog) << "the server" << (takesBackWhatItRead_ ? "takes back" : "plays out")
+                       << "what it read of the stream when it is rewritten";
     return true;
 }
 
@@ -221,6 +244,19 @@ std::optional<std::int64_t> PulseStream::writeIndex(std::string& error)
     }
     const std::int64_t index = timing->write_index_corrupt ? timing->read_index : timing->write_index;
     return index / static_cast<std::int64_t>(frameBytes());
+}
+
+std::optional<std::int64_t> PulseStream::readIndex(std::string& error)
+{
+    StreamSuccess update{mainLoop_};
+    if (!mainLoop_.await(pa_stream_update_timing_info(stream_, &onStreamSuccess, &update), error))
+        return std::nullopt;
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    if (!update.succeeded || timing == nullptr || timing->read_index_corrupt) {
+        error = mainLoop_.lastError();
+        return std::nullopt;
+    }
+    return timing->read_index / static_cast<std::int64_t>(frameBytes());
 }
 
 std::optional<std::int64_t> PulseStream::heardIndex(std::string& error) const

@@ -69,6 +69,12 @@ public:
 
     // Where the next frame written goes, from timing asked of the server now.
     std::optional<std::int64_t> writeIndex(std::string& error);
+    // How far the server has taken the stream's frames, asked of it now.
+    std::optional<std::int64_t> readIndex(std::string& error);
+    // Whether what the server has read and not yet played can be rewritten:
+    // PulseAudio rewinds its sinks for it, while PipeWire's PulseAudio
+    // service plays what it has read, a graph cycle at a time.
+    bool takesBackWhatItRead() const { return takesBackWhatItRead_; }
     // The frame being heard, interpolated from the server's last timing.
     std::optional<std::int64_t> heardIndex(std::string& error) const;
     // What is heard moves on now: the stream is started, its sink is not
@@ -97,6 +103,7 @@ private:
     // Set by connect() alone.
     pa_sample_spec format_{};
     pa_stream* stream_ = nullptr;
+    bool takesBackWhatItRead_ = true;
 
     // Under the main loop's lock, written by the engine's thread and by the
     // callbacks: onUnderflow sets ranDry_, onTimingUpdate playing_,

@@ -1,11 +1,33 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "output/serveroralsaoutput.h"
 
+#include <cstdlib>
+
 #include "output/outputlog.h"
 
-ServerOrAlsaOutput::ServerOrAlsaOutput(const ApplicationIdentity& identity) : server_(identity)
+ServerOrAlsaOutput::ServerOrAlsaOutput(const ApplicationIdentity& identity) : pipeWire_(identity), server_(identity)
 {
+    pipeWire_.setWake([this] { wakeEngine(); });
     server_.setWake([this] { wakeEngine(); });
+}
+
+bool ServerOrAlsaOutput::pipeWireFirst()
+{
+    return std::getenv("PULSE_SERVER") == nullptr && PipeWireOutput::daemonListens();
+}
+
+void ServerOrAlsaOutput::warmUp()
+{
+    if (pipeWireFirst())
+        pipeWire_.warmUp();
+    else
+        server_.warmUp();
+}
+
+void ServerOrAlsaOutput::nameStream(const std::string& title)
+{
+    pipeWire_.nameStream(title);
+    server_.nameStream(title);
 }
 
 bool ServerOrAlsaOutput::prepare(int rate, int channels, std::string& error)
@@ -13,6 +35,14 @@ bool ServerOrAlsaOutput::prepare(int rate, int channels, std::string& error)
     if (current_ != nullptr && current_->isOpen() && !current_->lost())
         return current_->prepare(rate, channels, error);
     close();
+    if (pipeWireFirst()) {
+        std::string pipeWireError;
+        if (pipeWire_.prepare(rate, channels, pipeWireError)) {
+            current_ = &pipeWire_;
+            return true;
+        }
+        qCDebug(outputLog) << "no stream of PipeWire's own, trying its PulseAudio service:" << pipeWireError.c_str();
+    }
     std::string serverError;
     if (server_.prepare(rate, channels, serverError)) {
         current_ = &server_;
@@ -38,6 +68,7 @@ bool ServerOrAlsaOutput::prepare(int rate, int channels, std::string& error)
 void ServerOrAlsaOutput::abandonWaits()
 {
     abandoned_.store(true);
+    pipeWire_.abandonWaits();
     server_.abandonWaits();
 }
 

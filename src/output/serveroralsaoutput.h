@@ -5,9 +5,12 @@
 
 #include "output/alsaoutput.h"
 #include "output/applicationidentity.h"
+#include "output/pipewireoutput.h"
 #include "output/pulseoutput.h"
 
-// The desktop's sound server where one answers, ALSA where none does. The
+// The desktop's sound server where one answers, ALSA where none does:
+// PipeWire's own stream where its daemon listens in the user's runtime folder
+// and no PulseAudio server is named, libpulse's otherwise. The
 // choice is made again whenever no output is open, so a server that comes
 // back is used again. Where the server let a bound pass, ALSA's default
 // device is tried only where neither ALSA's configuration nor the device
@@ -17,13 +20,13 @@ public:
     // The server's mixer shows the stream as the identity's.
     explicit ServerOrAlsaOutput(const ApplicationIdentity& identity);
 
-    void warmUp() override { server_.warmUp(); }
+    void warmUp() override;
     void abandonWaits() override;
     bool prepare(int rate, int channels, std::string& error) override;
     bool isOpen() const override { return current_ != nullptr && current_->isOpen(); }
     void close() override;
     bool lost() const override { return current_ != nullptr && current_->lost(); }
-    void nameStream(const std::string& title) override { server_.nameStream(title); }
+    void nameStream(const std::string& title) override;
 
     std::size_t writable() override { return current_ != nullptr ? current_->writable() : 0; }
     void write(const std::int16_t* samples, std::size_t frames) override;
@@ -35,6 +38,10 @@ public:
     std::chrono::milliseconds refillPeriod() const override;
 
 private:
+    // PipeWire's own stream is tried first.
+    static bool pipeWireFirst();
+
+    PipeWireOutput pipeWire_;
     PulseOutput server_;
     AlsaOutput device_;
     AudioOutput* current_ = nullptr;

@@ -34,6 +34,13 @@ public:
         return pulseAudio_ ? pulseAudio_->clientEnvironment() : pipeWire_->clientEnvironment();
     }
 
+    // PipeWire as a desktop's client finds it, by the runtime folder alone;
+    // PulseAudio named, as the test's own server has no runtime folder.
+    std::vector<std::pair<std::string, std::string>> desktopEnvironment() const
+    {
+        return pulseAudio_ ? pulseAudio_->clientEnvironment() : pipeWire_->desktopEnvironment();
+    }
+
     void useInThisProcess() const
     {
         for (const auto& [name, value] : clientEnvironment())

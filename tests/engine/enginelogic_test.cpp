@@ -14,6 +14,7 @@
 #include "engine/mediaplayer.h"
 #include "harness/tempdir.h"
 #include "support/testdata.h"
+#include "support/opened.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
@@ -26,7 +27,7 @@ protected:
     bool open(const QString& path)
     {
         player.setFileName(path);
-        return waitUntil([&] { return player.openState() == OpenState::Open; }, 5s);
+        return waitUntilOpen(player);
     }
 
     std::shared_ptr<FakeOutput::Log> log = std::make_shared<FakeOutput::Log>();
@@ -136,6 +137,18 @@ TEST_F(EngineLogicTest, StopWhileOpeningIsKept)
     }
 }
 
+// "stop" with no file open rewinds nothing, and leaves nothing behind: the
+// next file plays from its start without being halted and started again.
+TEST_F(EngineLogicTest, AStopWithNoFileOpenLeavesTheNextFilePlayingOnUnbroken)
+{
+    player.stop();
+    ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 1s));
+    runEventsFor(20ms);
+    ASSERT_TRUE(open(testFile("cbr44_stereo.mp3")));
+    ASSERT_TRUE(waitUntil([&] { return player.currentPosition() > 0.05; }, 2s));
+    EXPECT_EQ(log->haltCount(), 0);
+}
+
 TEST_F(EngineLogicTest, AFileThatCannotBePlayedIsClosedAndTheReasonReported)
 {
     const TempDir folder;
@@ -176,7 +189,7 @@ TEST_F(EngineLogicTest, EveryCallSucceedsInEveryState)
     player.setFileName(testFile("cbr44_stereo.mp3"));
     exerciseAll(); // opening, which the stop gives up
     player.setFileName(testFile("cbr44_stereo.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+    ASSERT_TRUE(waitUntilOpen(player));
     exerciseAll(); // open
     player.setFileName(testFile("not_mpeg.mp3"));
     ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Closed; }, 5s));
@@ -193,7 +206,7 @@ TEST(EngineOnAJoinedFile, PlaysEachPartInItsOwnFormat)
     const auto log = std::make_shared<FakeOutput::Log>();
     MediaPlayer player(std::make_unique<FakeOutput>(log, 20.0), openDecoder, nullptr);
     player.setFileName(testFile("joined44_48.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+    ASSERT_TRUE(waitUntilOpen(player));
     ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 5s));
 
     std::map<std::pair<int, int>, double> seconds;

@@ -11,7 +11,8 @@
 
 // An output that plays nothing: it takes half a second ahead, "plays" once
 // started, in real time or as many times faster as asked, and logs what it
-// was given, in what format, for the test to read from its own thread.
+// was given, in what format, and how often it was halted, for the test to
+// read from its own thread.
 class FakeOutput : public AudioOutput {
 public:
     struct Write {
@@ -23,11 +24,17 @@ public:
     struct Log {
         std::mutex mutex;
         std::vector<Write> writes;
+        int halts = 0;
 
         std::vector<Write> copy()
         {
             const std::lock_guard lock(mutex);
             return writes;
+        }
+        int haltCount()
+        {
+            const std::lock_guard lock(mutex);
+            return halts;
         }
     };
 
@@ -72,6 +79,8 @@ public:
         started_ = false;
         halted_ = true;
         heardBefore_ = heard;
+        const std::lock_guard lock(log_->mutex);
+        ++log_->halts;
         return heard;
     }
     std::int64_t heardFrames() override

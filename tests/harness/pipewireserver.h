@@ -22,6 +22,9 @@ public:
 
     // What a client of its PulseAudio service needs.
     std::vector<std::pair<std::string, std::string>> clientEnvironment() const;
+    // What a desktop's client finds it by, PipeWire's own or its PulseAudio
+    // service: the runtime folder alone, with no server named.
+    std::vector<std::pair<std::string, std::string>> desktopEnvironment() const { return {{"XDG_RUNTIME_DIR", runtime_}}; }
 
     // Ends the PipeWire server at once, as a crash would; its session manager
     // and PulseAudio service go with it. restart() brings them all back.
