@@ -24,6 +24,9 @@ packages=(
     strace clang libclang-rt-14-dev
     # tests: a private session bus and media-control clients
     dbus-daemon dbus-bin playerctl
+    # tests: the window and the chords on Wayland compositors, natively and
+    # over XWayland, with keys typed into them
+    weston sway qt6-wayland xwayland wtype
     # tests of the package: validators, its checker, reading what it installs
     desktop-file-utils appstream lintian file hicolor-icon-theme man-db
 )

@@ -3,6 +3,7 @@
 #include <string>
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QIcon>
 
 #include "decode/mpg123decoder.h"
@@ -10,7 +11,7 @@
 #include "mpris/mprisservice.h"
 #include "output/serveroralsaoutput.h"
 #include "platform/displaycheck.h"
-#include "platform/keystate.h"
+#include "platform/systemkeystate.h"
 #include "platform/sessionbus.h"
 #include "window/form1.h"
 #include "window/messagebox.h"
@@ -18,7 +19,7 @@
 int main(int argc, char* argv[])
 {
     std::string error;
-    if (!displayAvailable(error)) {
+    if (!chooseDisplay(error)) {
         std::fprintf(stderr, "merlow: %s\n", error.c_str());
         return 1;
     }
@@ -28,9 +29,9 @@ int main(int argc, char* argv[])
     // Ties the windows to the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(MERLOW_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/" MERLOW_APP_ID ".png")));
-    std::unique_ptr<KeyStateSource> keys = systemKeyState(error);
-    if (!keys)
-        std::fprintf(stderr, "merlow: the Caps Lock chords are unavailable: %s\n", error.c_str());
+    std::unique_ptr<KeyStateSource> keys =
+        systemKeyState(QDBusConnection::sessionBus(), QStringLiteral(MERLOW_APP_ID),
+                       [](const std::string& message) { std::fprintf(stderr, "merlow: %s\n", message.c_str()); });
     // MP3 files decoded by libmpg123, played through the sound server or ALSA.
     // The sound server's mixer shows it under the desktop entry's name and id.
     auto* engine = new MediaPlayer(std::make_unique<ServerOrAlsaOutput>(ApplicationIdentity{"Merlow", MERLOW_APP_ID}),
@@ -41,5 +42,9 @@ int main(int argc, char* argv[])
     QString busError;
     if (!mediaControls.publish(busError))
         std::fprintf(stderr, "merlow: the desktop's media controls are unavailable: %s\n", qPrintable(busError));
+    // Closing the window ends the program at once. Qt's own quit on the last
+    // window is posted, and an event loop entered before it is delivered (a
+    // message box's) would drop it.
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, [] { QCoreApplication::exit(0); });
     return QApplication::exec();
 }

@@ -81,8 +81,10 @@ std::unique_ptr<Mpg123Decoder> Mpg123Decoder::openFile(const std::string& path, 
     std::optional<RegularFile> file = RegularFile::open(path, error);
     if (!file)
         return nullptr;
+    // Every read of the open checks for a stop before it begins.
+    file->cancelReadsOn(cancel);
     const std::optional<LengthEstimate> length = estimateLength(*file, cancel);
-    if (!length) {
+    if (!length || cancel.stop_requested()) {
         error = cancelled;
         return nullptr;
     }
@@ -93,9 +95,16 @@ std::unique_ptr<Mpg123Decoder> Mpg123Decoder::openFile(const std::string& path, 
     if (length->basis == LengthEstimate::Basis::EveryFrame && length->frames == 1)
         flags |= MPG123_NO_READAHEAD;
     std::unique_ptr<Mpg123Decoder> decoder(new Mpg123Decoder(std::move(*file), *length, flags));
-    if (!decoder->startStreamAt(0, 0, error))
+    const bool started = decoder->startStreamAt(0, 0, error);
+    if (cancel.stop_requested()) {
+        error = cancelled;
+        return nullptr;
+    }
+    if (!started)
         return nullptr;
     decoder->lengthFrames_ = lengthInSamples(decoder->handle_.get(), *length);
+    // Open: it plays on, whatever is asked of the open now.
+    decoder->file_.cancelReadsOn({});
     return decoder;
 }
 

@@ -8,6 +8,7 @@
 #include <mpg123.h>
 
 #include "decode/decodelog.h"
+#include "decode/filestream.h"
 #include "decode/id3v2tag.h"
 #include "decode/mpg123handle.h"
 #include "platform/nativepath.h"
@@ -44,14 +45,18 @@ QString trackTitle(const TrackTags& tags, const QString& path)
     return tags.title.isEmpty() ? displayName(path) : tags.title;
 }
 
-TrackTags readTrackTags(const QString& path)
+TrackTags readTrackTags(const QString& path, const std::stop_token& cancel)
 {
     std::string error;
-    const std::optional<RegularFile> file = RegularFile::open(nativeFromPath(path), error);
+    std::optional<RegularFile> file = RegularFile::open(nativeFromPath(path), error);
     if (!file) {
         qCDebug(decodeLog) << "no tags read from" << path << "because" << error.c_str();
         return {};
     }
+    file->cancelReadsOn(cancel);
+    // libmpg123 reads through it, in large blocks. Made before the handle, so
+    // the handle is closed first.
+    FileStream stream(*file, 0);
     // libmpg123 is asked for a version 2 tag only where the one rule for
     // them finds one at the start, as the audio region and the drop's check
     // do; a header it refuses leaves only a version 1 tag to read.
@@ -64,9 +69,8 @@ TrackTags readTrackTags(const QString& path)
     // Opening looks at the end of the file for a version 1 tag; reading the
     // format reads up to the first frame, past a version 2 tag. Whether a
     // format is found does not matter: the tag has been read on the way.
-    if (mpg123_open_fd(handle.get(), file->descriptor()) != MPG123_OK) {
-        qCDebug(decodeLog) << "no tags read from" << path << "because libmpg123 cannot open it:"
-                           << mpg123_strerror(handle.get());
+    if (!stream.openIn(handle.get(), error)) {
+        qCDebug(decodeLog) << "no tags read from" << path << "because" << error.c_str();
         return {};
     }
     if (*id3v2Bytes > 0) {
@@ -75,6 +79,8 @@ TrackTags readTrackTags(const QString& path)
         int encoding = 0;
         mpg123_getformat(handle.get(), &rate, &channels, &encoding);
     }
+    if (cancel.stop_requested())
+        return {};
 
     mpg123_id3v1* v1 = nullptr;
     mpg123_id3v2* v2 = nullptr;

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include "decode/tracktags.h"
+
 // What the window requires of a media engine. Every call succeeds in every
 // state, with or without a file. Time is in seconds.
 class MediaEngine : public QObject {
@@ -21,6 +23,10 @@ public:
     virtual void play() = 0;
     virtual void pause() = 0;
     virtual void stop() = 0;
+    // The open file's title and artist, read from its tags as it was opened
+    // and handed over with the open's outcome: they are current when
+    // openStateChange reports it open. Empty where it has none.
+    virtual TrackTags trackTags() const = 0;
 
 signals:
     void openStateChange(int oldState, int newState);

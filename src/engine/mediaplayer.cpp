@@ -2,39 +2,82 @@
 #include "engine/mediaplayer.h"
 
 #include <cmath>
+#include <mutex>
 
 #include "platform/nativepath.h"
 
+#include "engine/enginelog.h"
 #include "engine/playbackshared.h"
 #include "engine/playbackworker.h"
 
+namespace {
+
+// Closing waits this long for the engine's thread to end; a thread held in
+// a read longer is left behind, so that the program ends at once anyway.
+constexpr std::chrono::milliseconds endingLimit{250};
+
+} // namespace
+
+// Where the engine's thread hands its reports over to the player, which gets
+// them on its own thread through the event loop; once the player has gone,
+// they go nowhere. The mutex is taken after the inbox's, and nothing else is
+// taken while it is held.
+class MediaPlayer::Reports {
+public:
+    explicit Reports(MediaPlayer* player) : player_(player) {}
+
+    template <typename Report>
+    void post(Report report)
+    {
+        const std::lock_guard lock(mutex_);
+        if (player_ != nullptr)
+            QMetaObject::invokeMethod(player_, std::move(report), Qt::QueuedConnection);
+    }
+
+    void forgetPlayer()
+    {
+        const std::lock_guard lock(mutex_);
+        player_ = nullptr;
+    }
+
+private:
+    std::mutex mutex_;
+    MediaPlayer* player_;
+};
+
 MediaPlayer::MediaPlayer(std::unique_ptr<AudioOutput> output, SourceOpener openSource, QObject* parent)
-    : MediaEngine(parent), shared_(std::make_unique<PlaybackShared>())
+    : MediaEngine(parent), shared_(std::make_unique<PlaybackShared>()), reports_(std::make_shared<Reports>(this))
 {
-    // The worker reports from its own thread; the signals reach receivers on
-    // this object's thread through the event loop.
+    // The worker reports from its own thread, and may outlive this object
+    // (see the destructor): its callbacks hold the reports, not this object.
     worker_ = std::make_unique<PlaybackWorker>(
         *shared_, std::move(output), std::move(openSource),
-        [this](int oldState, int newState) {
-            QMetaObject::invokeMethod(
-                this, [this, oldState, newState] { emit openStateChange(oldState, newState); },
-                Qt::QueuedConnection);
+        [reports = reports_, this](int oldState, int newState) {
+            reports->post([this, oldState, newState] { emit openStateChange(oldState, newState); });
         },
-        [this](const std::string& path, const std::string& reason) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, file = pathFromNative(path), why = QString::fromStdString(reason)] {
-                    emit playbackFailed(file, why);
-                },
-                Qt::QueuedConnection);
+        [reports = reports_, this](const std::string& path, const std::string& reason) {
+            reports->post([this, file = pathFromNative(path), why = QString::fromStdString(reason)] {
+                emit playbackFailed(file, why);
+            });
         },
-        [this](bool running) {
-            QMetaObject::invokeMethod(
-                this, [this, running] { emit clockRunningChanged(running); }, Qt::QueuedConnection);
-        });
+        [reports = reports_, this](bool running) {
+            reports->post([this, running] { emit clockRunningChanged(running); });
+        },
+        [reports = reports_, this](const TrackTags& tags) { reports->post([this, tags] { tags_ = tags; }); });
 }
 
-MediaPlayer::~MediaPlayer() = default;
+MediaPlayer::~MediaPlayer()
+{
+    reports_->forgetPlayer();
+    if (worker_->endWithin(endingLimit))
+        return;
+    // The engine's thread is held in the kernel, in a read of a file that
+    // does not answer. It is left to itself with all it uses, which is
+    // never freed: it ends with the program.
+    qCDebug(engineLog, "the engine's thread is left behind, held in a read");
+    static_cast<void>(worker_.release());
+    static_cast<void>(shared_.release());
+}
 
 void MediaPlayer::setFileName(const QString& path)
 {
@@ -93,6 +136,13 @@ void MediaPlayer::pause()
 
 void MediaPlayer::stop()
 {
+    // A file still opening is given up: no more of it is read.
+    worker_->abandonOpen();
     command(PlayState::Stopped);
     setCurrentPosition(0.0);
+}
+
+TrackTags MediaPlayer::trackTags() const
+{
+    return tags_;
 }

@@ -29,12 +29,18 @@ public:
     void play() override;
     void pause() override;
     void stop() override;
+    TrackTags trackTags() const override;
 
 private:
+    class Reports;
+
     // Asks the engine's thread for a play state.
     void command(int playState);
 
     // Declared before the worker, which uses it until it has stopped.
     std::unique_ptr<PlaybackShared> shared_;
+    std::shared_ptr<Reports> reports_;
     std::unique_ptr<PlaybackWorker> worker_;
+    // GUI thread only: the tags the last open's outcome came with.
+    TrackTags tags_;
 };

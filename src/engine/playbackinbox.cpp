@@ -52,6 +52,12 @@ void PlaybackInbox::stop()
     wakeUp_.notify_one();
 }
 
+void PlaybackInbox::abandonOpen()
+{
+    const std::lock_guard lock(mutex_);
+    openCancel_.request_stop();
+}
+
 bool PlaybackInbox::waitForWork(std::optional<std::chrono::microseconds> timeout, std::optional<OpenRequest>& open)
 {
     std::unique_lock lock(mutex_);
@@ -73,7 +79,7 @@ bool PlaybackInbox::waitForWork(std::optional<std::chrono::microseconds> timeout
 bool PlaybackInbox::reportUnlessSuperseded(std::uint64_t generation, const std::function<void()>& report)
 {
     const std::lock_guard lock(mutex_);
-    if (generation != shared_.opensRequested.load())
+    if (stopping_ || generation != shared_.opensRequested.load())
         return false;
     report();
     return true;

@@ -47,6 +47,9 @@ public:
     // in progress is abandoned.
     void stop();
 
+    // GUI thread: the open in progress, or the one asked for, is abandoned.
+    void abandonOpen();
+
     // Engine thread: waits until woken, asked for a file or stopped, or until
     // `timeout` has passed. Returns false once stopped; otherwise sets `open`
     // to the newest file asked for since the last wait, if there is one.
@@ -54,7 +57,8 @@ public:
 
     // Engine thread: runs `report` under the mutex and returns true, unless a
     // file newer than open `generation` was asked for: that one's Opening is
-    // reported already and its own outcome follows, so this one is dropped.
+    // reported already and its own outcome follows, so this one is dropped;
+    // and once stopped, when nothing is reported any more.
     bool reportUnlessSuperseded(std::uint64_t generation, const std::function<void()>& report);
 
 private:

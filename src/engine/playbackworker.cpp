@@ -22,8 +22,9 @@ constexpr int fadeInPerSecond = 200;
 } // namespace
 
 PlaybackWorker::PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, SourceOpener openSource,
-                               StateChange stateChange, Failure failure, ClockChange clockChange)
+                               StateChange stateChange, Failure failure, ClockChange clockChange, TagsRead tagsRead)
     : shared_(shared), stateChange_(stateChange), failure_(std::move(failure)), clockChange_(std::move(clockChange)),
+      tagsRead_(std::move(tagsRead)),
       inbox_(shared, std::move(stateChange)),
       output_(std::move(output)), openSource_(std::move(openSource)), chunk_(16384), thread_([this] { run(); })
 {
@@ -31,10 +32,27 @@ PlaybackWorker::PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutp
 
 PlaybackWorker::~PlaybackWorker()
 {
+    if (thread_.joinable())
+        endWithin(std::chrono::milliseconds::max());
+}
+
+bool PlaybackWorker::endWithin(std::chrono::milliseconds limit)
+{
     inbox_.stop();
     // A wait on the sound server in progress ends now, not at its deadline.
     output_->abandonWaits();
+    if (limit != std::chrono::milliseconds::max()
+        && ended_.get_future().wait_for(limit) != std::future_status::ready) {
+        thread_.detach();
+        return false;
+    }
     thread_.join();
+    return true;
+}
+
+void PlaybackWorker::abandonOpen()
+{
+    inbox_.abandonOpen();
 }
 
 void PlaybackWorker::requestOpen(const std::string& path)
@@ -119,6 +137,7 @@ void PlaybackWorker::run()
         publishPosition();
     }
     output_->close();
+    ended_.set_value();
 }
 
 void PlaybackWorker::applyCommands()

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "output/audiooutput.h"
 #include "decode/samplesource.h"
+#include "decode/tracktags.h"
 #include "engine/playbackinbox.h"
 #include "engine/playbacksegment.h"
 
@@ -40,12 +42,25 @@ public:
     using StateChange = PlaybackInbox::StateChange;
     using Failure = std::function<void(const std::string& path, const std::string& reason)>;
     using ClockChange = std::function<void(bool running)>;
+    // The tags of the file an open's outcome is about, empty when it failed;
+    // told just before the outcome.
+    using TagsRead = std::function<void(const TrackTags& tags)>;
 
     PlaybackWorker(PlaybackShared& shared, std::unique_ptr<AudioOutput> output, SourceOpener openSource,
-                   StateChange stateChange, Failure failure, ClockChange clockChange);
+                   StateChange stateChange, Failure failure, ClockChange clockChange, TagsRead tagsRead);
     PlaybackWorker(const PlaybackWorker&) = delete;
     PlaybackWorker& operator=(const PlaybackWorker&) = delete;
     ~PlaybackWorker();
+
+    // GUI thread, once: ends the engine's thread, and returns true once it
+    // has ended within `limit`. Otherwise the thread is held where no stop
+    // reaches it (a read the kernel has not returned from): it is left to
+    // run on, and everything it uses, this object with it, must be left to
+    // it. Nothing is reported once this is called.
+    bool endWithin(std::chrono::milliseconds limit);
+
+    // GUI thread: gives up an open in progress or asked for.
+    void abandonOpen();
 
     // GUI thread: starts opening `path`, replacing any open file and
     // abandoning any open in progress. Reported as Opening at once, and the
@@ -62,7 +77,7 @@ private:
     // The output at the decoder's format; false with the reason when none
     // can be had.
     bool prepareOutput(const SampleSource& decoder, std::string& error);
-    void reportOpen(const OpenRequest& request, bool opened, const std::string& error);
+    void reportOpen(const OpenRequest& request, bool opened, const std::string& error, const TrackTags& tags = {});
     void seek();
     void startSounding();
     void haltSounding();
@@ -87,6 +102,7 @@ private:
     const StateChange stateChange_;
     const Failure failure_;
     const ClockChange clockChange_;
+    const TagsRead tagsRead_;
     // Used by all three threads; it locks for itself.
     PlaybackInbox inbox_;
 
@@ -111,6 +127,9 @@ private:
     std::optional<std::chrono::steady_clock::time_point> stalledSince_;
     std::vector<std::int16_t> chunk_;
 
-    // Started last, once all above is ready; joined by the destructor.
+    // Kept by the engine's thread as its last act.
+    std::promise<void> ended_;
+    // Started last, once all above is ready; joined by endWithin() or the
+    // destructor.
     std::thread thread_;
 };

@@ -24,7 +24,12 @@ void PlaybackWorker::open(const OpenRequest& request)
     // The output takes the new file's name and format before anything of it
     // is written.
     const QString path = pathFromNative(request.path);
-    output_->nameStream(trackTitle(readTrackTags(path), path).toStdString());
+    const TrackTags tags = readTrackTags(path, request.cancel);
+    if (request.cancel.stop_requested()) {
+        reportOpen(request, false, "cancelled");
+        return;
+    }
+    output_->nameStream(trackTitle(tags, path).toStdString());
     if (!prepareOutput(*decoder, error)) {
         reportOpen(request, false, error);
         return;
@@ -42,7 +47,7 @@ void PlaybackWorker::open(const OpenRequest& request)
     // its way before the open is reported.
     if (shared_.commands.load() == request.commands)
         startSounding();
-    reportOpen(request, true, {});
+    reportOpen(request, true, {}, tags);
 }
 
 bool PlaybackWorker::prepareOutput(const SampleSource& decoder, std::string& error)
@@ -53,8 +58,12 @@ bool PlaybackWorker::prepareOutput(const SampleSource& decoder, std::string& err
     return false;
 }
 
-void PlaybackWorker::reportOpen(const OpenRequest& request, bool opened, const std::string& error)
+void PlaybackWorker::reportOpen(const OpenRequest& request, bool opened, const std::string& error,
+                                const TrackTags& tags)
 {
+    // Abandoned by a stop, a newer file or the engine's end: not a failure
+    // to tell of.
+    const bool abandoned = !opened && request.cancel.stop_requested();
     const bool reported = inbox_.reportUnlessSuperseded(request.generation, [&] {
         const std::uint64_t asked = shared_.commands.load(std::memory_order_acquire);
         if (opened) {
@@ -69,13 +78,16 @@ void PlaybackWorker::reportOpen(const OpenRequest& request, bool opened, const s
         const int outcome = opened ? OpenState::Open : OpenState::Closed;
         shared_.openState.store(outcome);
         shared_.opensHandled.store(request.generation, std::memory_order_release);
+        tagsRead_(tags);
         stateChange_(OpenState::Opening, outcome);
-        if (!opened)
+        if (!opened && !abandoned)
             failure_(request.path, error);
     });
     const auto generation = static_cast<unsigned long long>(request.generation);
     if (!reported)
         qCDebug(engineLog, "open %llu abandoned for a newer one", generation);
+    else if (abandoned)
+        qCDebug(engineLog, "open %llu abandoned", generation);
     else if (opened)
         qCDebug(engineLog, "open %llu opened: %d Hz, %d channels, %.3f s", generation, decoder_->rate(),
                 decoder_->channels(), shared_.duration.load());

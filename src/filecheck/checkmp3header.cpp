@@ -41,12 +41,13 @@ TruthWord CheckMP3Header(const QString& FilePath)
     if (first != 'I')
         return TruthFalse;
 
-    // Most MP3 files begin with an ID3v2 tag: look past it for the frame.
-    const std::optional<std::int64_t> tagBytes = id3v2TagBytesAt(*file, 0, error);
-    if (!tagBytes)
+    // Most MP3 files begin with an ID3v2 tag, some with more than one, each
+    // following the last: look past them for the frame.
+    const std::optional<std::int64_t> tagsEnd = id3v2TagsEnd(*file, error);
+    if (!tagsEnd)
         throw FileCheckError(error);
-    if (*tagBytes == 0)
+    if (*tagsEnd == 0)
         return TruthFalse;
-    const std::uint8_t afterTag = byteAt(*file, *tagBytes, present);
-    return present && afterTag == frameSync ? TruthTrue : TruthFalse;
+    const std::uint8_t afterTags = byteAt(*file, *tagsEnd, present);
+    return present && afterTags == frameSync ? TruthTrue : TruthFalse;
 }

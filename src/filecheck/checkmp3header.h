@@ -18,7 +18,7 @@ public:
 };
 
 // Whether a dropped file may go to the engine: its first byte is 0xFF, the
-// start of an MPEG audio frame, or it begins with a well-formed ID3v2 tag
-// followed by 0xFF. Throws FileCheckError when the file cannot be read; only
+// start of an MPEG audio frame, or it begins with well-formed ID3v2 tags,
+// one after another, followed by 0xFF. Throws FileCheckError when the file cannot be read; only
 // regular files are opened, without blocking.
 TruthWord CheckMP3Header(const QString& FilePath);

@@ -39,7 +39,9 @@ PlaybackWatch::PlaybackWatch(Form1& window, const MediaEngine& engine, QObject* 
 void PlaybackWatch::openStateChanged(int newState)
 {
     if (newState == OpenState::Open) {
-        track_ = Track{++tracksOpened_, openingPath_, engine_.duration(), readTrackTags(openingPath_)};
+        // The engine read the tags as it opened the file: nothing of it is
+        // read here.
+        track_ = Track{++tracksOpened_, openingPath_, engine_.duration(), engine_.trackTags()};
         emit trackChanged();
     } else if (track_) {
         track_.reset();

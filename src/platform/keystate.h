@@ -2,12 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <string>
 
 // The global state of a key, as a 16-bit word per virtual-key code: bit 15
 // is set while the key is down, whichever program has the focus. Bit 0
-// ("pressed since the last query") is never reported. Queried in rounds:
+// ("pressed since the last query") is reported only by a source that hears
+// presses rather than reads the keys (the desktop's shortcuts). Queried in rounds:
 // sample() takes the state of the keys, and the queries until the next
 // sample() answer from it.
 class KeyStateSource {
@@ -35,8 +34,3 @@ inline constexpr int S = 0x53;
 }
 
 inline constexpr std::uint16_t keyDownBit = 0x8000;
-
-// The key state of this desktop: the X server's raw key events on X11, the
-// kernel's input devices on Wayland. Returns nullptr and sets `error` when
-// neither can be read.
-std::unique_ptr<KeyStateSource> systemKeyState(std::string& error);

@@ -46,6 +46,7 @@ RegularFile& RegularFile::operator=(RegularFile&& other) noexcept
         if (fd_ >= 0)
             ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
+        cancelReads_ = std::move(other.cancelReads_);
     }
     return *this;
 }
@@ -59,6 +60,10 @@ RegularFile::~RegularFile()
 std::optional<std::size_t> RegularFile::readAt(void* buffer, std::size_t size, std::int64_t offset,
                                                std::string& error) const
 {
+    if (cancelReads_.stop_requested()) {
+        error = "cancelled";
+        return std::nullopt;
+    }
     for (;;) {
         const ssize_t got = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
         if (got >= 0)

@@ -8,13 +8,15 @@
 #include <QMimeData>
 
 #include "engine/mediaengine.h"
-#include "filecheck/checkmp3header.h"
+#include "filecheck/boundedcheck.h"
 #include "window/droppeddata.h"
 #include "window/form1.h"
 
 namespace {
 
 constexpr int probedClipboardFormat = 255;
+// A file whose check takes longer is one that cannot be opened.
+constexpr std::chrono::seconds checkLimit{1};
 
 // Answers a drag with a safe action when `wanted`, else refuses it.
 bool answerDrag(QDropEvent* event, bool wanted)
@@ -86,15 +88,19 @@ void Form1::deferDropHandler(DroppedData data, void (Form1::*handler)(const Drop
 
 void Form1::Label1_DragDrop(const DroppedData& data)
 {
-    TruthWord passed = TruthFalse;
+    std::optional<TruthWord> passed;
     try {
-        passed = CheckMP3Header(data.file(1));
+        // The window's events go on while the file is read.
+        passed = CheckMP3HeaderWithin(data.file(1), checkLimit);
     } catch (const FileCheckError& error) {
         // The file cannot be read: say why, and leave everything as it was.
         showMessage(QStringLiteral("Cannot open \"%1\": %2").arg(data.file(1), QString::fromStdString(error.what())));
         return;
     }
-    if (passed == TruthTrue) {
+    // The program is ending.
+    if (!passed)
+        return;
+    if (*passed == TruthTrue) {
         emit openingFile(data.file(1));
         MediaPlayer1->setFileName(data.file(1));
     } else {

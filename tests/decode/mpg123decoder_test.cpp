@@ -19,13 +19,13 @@
 #include "harness/process.h"
 #include "harness/tempdir.h"
 #include "support/testdata.h"
+#include "support/cdaudio.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
 constexpr std::int64_t framesPerMpegFrame = 1152;
-constexpr int cdRate = 44100;
 
 std::string dataFile(const char* name)
 {

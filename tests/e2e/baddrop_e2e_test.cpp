@@ -30,11 +30,9 @@ TEST_F(DesktopDrop, BadFilesDraggedForRealAreReportedWhileTheFilePlaysOn)
         const auto box = x11.findWindow("Merlow", 3s);
         ASSERT_TRUE(box.has_value()) << readFile(log);
         ASSERT_TRUE(xdotool.keyIn(*box, "Return"));
-        const auto closing = std::chrono::steady_clock::now();
-        while (x11.isViewable(*box) && std::chrono::steady_clock::now() - closing < 2s)
-            std::this_thread::sleep_for(1ms);
-        EXPECT_FALSE(x11.isViewable(*box));
-        EXPECT_LT(std::chrono::steady_clock::now() - closing, 500ms);
+        const auto gone = x11.timeUntilGone(*box, 2s);
+        ASSERT_TRUE(gone.has_value());
+        EXPECT_LT(*gone, 500ms);
         EXPECT_TRUE(merlow->running());
         EXPECT_FALSE(newestSoundSilent());
     }
@@ -66,12 +64,8 @@ TEST_F(DesktopDrop, TextsLinksOddNamesAndManyFilesDraggedForReal)
     // The tone once it is steady: a thousand names take a while to cross
     // under the sanitizers.
     const auto untilTone = [this](double hz) {
-        const auto start = std::chrono::steady_clock::now();
-        double tone = newestTone();
-        while (std::abs(tone - hz) > 2.0 && std::chrono::steady_clock::now() - start < 10s) {
-            std::this_thread::sleep_for(10ms);
-            tone = newestTone();
-        }
+        double tone = 0.0;
+        pollUntil([&] { return std::abs((tone = newestTone()) - hz) <= 2.0; }, 10s, 10ms);
         return tone;
     };
     EXPECT_NEAR(untilTone(523.25), 523.25, 2.0) << readFile(log);

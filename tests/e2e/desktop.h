@@ -3,7 +3,6 @@
 
 #include <chrono>
 #include <optional>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -12,10 +11,10 @@
 #include "harness/x11window.h"
 #include "harness/xdotool.h"
 #include "support/testdata.h"
+#include "support/poll.h"
+#include "support/cdaudio.h"
 
 using namespace std::chrono_literals;
-
-inline constexpr int cdRate = 44100;
 
 // The player and a stand-in file manager side by side on a virtual display.
 class DesktopDrop : public ::testing::Test {
@@ -66,14 +65,12 @@ protected:
     std::optional<std::size_t> waitForSound(double seconds) const
     {
         std::optional<std::size_t> start;
-        while (std::chrono::steady_clock::now() - dropped < 10s) {
+        const auto played = [&] {
             if (!start)
                 start = firstSound(audio.read().channel(0));
-            if (start && audio.framesRecorded() >= *start + static_cast<std::size_t>(seconds * cdRate))
-                return start;
-            std::this_thread::sleep_for(1ms);
-        }
-        return std::nullopt;
+            return start && audio.framesRecorded() >= *start + static_cast<std::size_t>(seconds * cdRate);
+        };
+        return pollUntil(played, 10s) ? start : std::nullopt;
     }
 
     // Whether the newest 20 ms recorded from the sink are silent.
@@ -89,12 +86,9 @@ protected:
     // `from`; nothing within a second.
     std::optional<std::chrono::milliseconds> timeUntilSilent(bool silent, std::chrono::steady_clock::time_point from) const
     {
-        while (std::chrono::steady_clock::now() - from < 1s) {
-            if (newestSoundSilent() == silent)
-                return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from);
-            std::this_thread::sleep_for(1ms);
-        }
-        return std::nullopt;
+        const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from);
+        const auto took = pollUntil([&] { return newestSoundSilent() == silent; }, 1s - since);
+        return took ? std::optional(since + *took) : std::nullopt;
     }
 
     std::string sourceSaid() const { return readFile(dir.file("source-out.txt")); }
@@ -102,9 +96,7 @@ protected:
     // What the source's drag ended with, once it has said.
     std::string dragResult() const
     {
-        const auto start = std::chrono::steady_clock::now();
-        while (sourceSaid().empty() && std::chrono::steady_clock::now() - start < 3s)
-            std::this_thread::sleep_for(5ms);
+        pollUntil([&] { return !sourceSaid().empty(); }, 3s, 5ms);
         return sourceSaid();
     }
 

@@ -77,10 +77,7 @@ protected:
         auto monitor =
             bus.start("/usr/bin/dbus-monitor", {"--session", "type='signal',path='/org/mpris/MediaPlayer2'"}, outputPath);
         // It says so once the bus has made it a monitor.
-        const auto start = std::chrono::steady_clock::now();
-        while (readFile(outputPath).find("NameLost") == std::string::npos
-               && std::chrono::steady_clock::now() - start < 5s)
-            std::this_thread::sleep_for(5ms);
+        pollUntil([&] { return readFile(outputPath).find("NameLost") != std::string::npos; }, 5s, 5ms);
         return monitor;
     }
 
@@ -88,35 +85,21 @@ protected:
     static std::string waitForOutput(const std::string& outputPath, const std::string& text,
                                      std::chrono::milliseconds timeout)
     {
-        const auto start = std::chrono::steady_clock::now();
-        std::string said = readFile(outputPath);
-        while (said.find(text) == std::string::npos && std::chrono::steady_clock::now() - start < timeout) {
-            std::this_thread::sleep_for(5ms);
-            said = readFile(outputPath);
-        }
+        std::string said;
+        pollUntil([&] { return (said = readFile(outputPath)).find(text) != std::string::npos; }, timeout, 5ms);
         return said;
     }
 
     bool waitForPlayers(std::size_t count) const
     {
-        const auto start = std::chrono::steady_clock::now();
-        while (players().size() != count) {
-            if (std::chrono::steady_clock::now() - start > 10s)
-                return false;
-            std::this_thread::sleep_for(20ms);
-        }
-        return true;
+        return pollUntil([&] { return players().size() == count; }, 10s, 20ms).has_value();
     }
 
     // The status once it reads `wanted`, or the last one read within the time.
     std::string waitForStatus(const std::string& wanted, std::chrono::milliseconds timeout = 3s) const
     {
-        const auto start = std::chrono::steady_clock::now();
-        std::string status = playerctl({"status"});
-        while (status != wanted && std::chrono::steady_clock::now() - start < timeout) {
-            std::this_thread::sleep_for(10ms);
-            status = playerctl({"status"});
-        }
+        std::string status;
+        pollUntil([&] { return (status = playerctl({"status"})) == wanted; }, timeout, 10ms);
         return status;
     }
 };

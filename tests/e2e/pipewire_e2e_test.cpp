@@ -14,12 +14,13 @@
 #include "harness/x11window.h"
 #include "harness/xdotool.h"
 #include "support/testdata.h"
+#include "support/poll.h"
+#include "support/cdaudio.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int cdRate = 44100;
 // A click is heard within this, the recorder's own delay included.
 constexpr auto heardBound = 30ms + 20ms;
 
@@ -57,13 +58,7 @@ protected:
     // How long until the sink turns silent (or sounding); nothing within 2 s.
     static std::optional<std::chrono::milliseconds> timeUntil(bool sound, const SoundServer::Recording& recording)
     {
-        const auto from = std::chrono::steady_clock::now();
-        while (std::chrono::steady_clock::now() - from < 2s) {
-            if (sounding(recording) == sound)
-                return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from);
-            std::this_thread::sleep_for(1ms);
-        }
-        return std::nullopt;
+        return pollUntil([&] { return sounding(recording) == sound; }, 2s);
     }
 
     PipeWireServer pipewire;
@@ -115,9 +110,7 @@ TEST_F(PipeWireDesktop, PlaysPausesAndStopsThroughPipeWireAndPlaysAgainAfterItsR
     const auto box = x11.findWindow("Merlow", 5s);
     ASSERT_TRUE(box.has_value()) << readFile(log);
     ASSERT_TRUE(xdotool.keyIn(*box, "Return"));
-    const auto closing = std::chrono::steady_clock::now();
-    while (x11.isViewable(*box) && std::chrono::steady_clock::now() - closing < 2s)
-        std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(x11.timeUntilGone(*box, 2s).has_value());
     EXPECT_FALSE(x11.findWindow("Merlow", 500ms).has_value());
     EXPECT_TRUE(merlow->running());
 

@@ -92,4 +92,18 @@ TEST_F(SilentServerDesktop, ADropIsRefusedWithinThreeSecondsAndTheWindowClosesWi
     EXPECT_LT(secondsToExit(), 1.0);
 }
 
+// A file dropped while the program's first connection waits, the window
+// closed 0.3 s after the drop: the open waiting on the server is given up
+// with the program, which ends within a second, without a box.
+TEST_F(SilentServerDesktop, ACloseWhileAnOpenWaitsOnTheFirstConnectionEndsTheProgramWithinASecond)
+{
+    player = x11.findWindow(playerCaption, 30s);
+    ASSERT_TRUE(player) << describePlayer(*merlow, log);
+    LabelDrag drag = dragOntoLabel(DRAGSOURCE_BINARY, display.name(), x11, xdotool, *player,
+                                   {testFile("cbr44_stereo.mp3").toStdString()}, dir.file("source-out.txt"));
+    ASSERT_TRUE(drag.dragged);
+    std::this_thread::sleep_for(300ms); // the moment closed at
+    EXPECT_LT(secondsToExit(), 1.0);
+}
+
 } // namespace

@@ -68,13 +68,9 @@ protected:
     // The frame where sound begins again after `from`, within a second.
     std::optional<std::size_t> soundAfter(std::size_t from) const
     {
-        const auto start = std::chrono::steady_clock::now();
-        while (std::chrono::steady_clock::now() - start < 1s) {
-            if (const auto sound = firstSound(audio.read(from).channel(0)))
-                return from + *sound;
-            std::this_thread::sleep_for(1ms);
-        }
-        return std::nullopt;
+        std::optional<std::size_t> sound;
+        pollUntil([&] { return (sound = firstSound(audio.read(from).channel(0))).has_value(); }, 1s);
+        return sound ? std::optional(from + *sound) : std::nullopt;
     }
 };
 

@@ -14,6 +14,7 @@
 #include "engine/mediaplayer.h"
 #include "harness/tempdir.h"
 #include "support/testdata.h"
+#include "support/opened.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
@@ -26,7 +27,7 @@ protected:
     bool open(const QString& path)
     {
         player.setFileName(path);
-        return waitUntil([&] { return player.openState() == OpenState::Open; }, 5s);
+        return waitUntilOpen(player);
     }
 
     std::shared_ptr<FakeOutput::Log> log = std::make_shared<FakeOutput::Log>();
@@ -121,13 +122,15 @@ TEST(EngineClockTest, TellsWhenThePositionStartsAndStopsMoving)
         EXPECT_EQ(clock.at(i).at(0).toBool(), i % 2 == 0) << i;
 }
 
+// A stop while the file opens gives the open up, or, where it came too late
+// for that, stops the file as it opens: either way nothing plays.
 TEST_F(EngineLogicTest, StopWhileOpeningIsKept)
 {
     for (int attempt = 0; attempt < 20; ++attempt) {
         SCOPED_TRACE(attempt);
         player.setFileName(testFile("cbr44_stereo.mp3"));
         player.stop();
-        ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+        ASSERT_TRUE(waitUntil([&] { return player.openState() != OpenState::Opening; }, 5s));
         runEventsFor(20ms);
         EXPECT_EQ(player.playState(), PlayState::Stopped);
         EXPECT_EQ(player.currentPosition(), 0.0);
@@ -184,8 +187,9 @@ TEST_F(EngineLogicTest, EveryCallSucceedsInEveryState)
     };
     exerciseAll(); // no file
     player.setFileName(testFile("cbr44_stereo.mp3"));
-    exerciseAll(); // opening
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+    exerciseAll(); // opening, which the stop gives up
+    player.setFileName(testFile("cbr44_stereo.mp3"));
+    ASSERT_TRUE(waitUntilOpen(player));
     exerciseAll(); // open
     player.setFileName(testFile("not_mpeg.mp3"));
     ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Closed; }, 5s));
@@ -202,7 +206,7 @@ TEST(EngineOnAJoinedFile, PlaysEachPartInItsOwnFormat)
     const auto log = std::make_shared<FakeOutput::Log>();
     MediaPlayer player(std::make_unique<FakeOutput>(log, 20.0), openDecoder, nullptr);
     player.setFileName(testFile("joined44_48.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+    ASSERT_TRUE(waitUntilOpen(player));
     ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 5s));
 
     std::map<std::pair<int, int>, double> seconds;

@@ -9,11 +9,11 @@
 
 #include "decode/samplesource.h"
 #include "harness/testsink.h"
+#include "support/cdaudio.h"
 
 // What the engine's tests share: the format and tone of the test files, the
 // sizes the engine's sound is measured by, and the decoder the program uses.
 
-inline constexpr int cdRate = TestSink::rate;
 inline constexpr double toneA = 440.0;
 // The engine's fade at starts and stops.
 inline constexpr std::size_t fadeFrames = cdRate / 200;

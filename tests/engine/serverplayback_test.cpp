@@ -17,6 +17,7 @@
 #include "harness/testsink.h"
 #include "support/systemmediaplayer.h"
 #include "support/testdata.h"
+#include "support/opened.h"
 #include "support/wait.h"
 
 // The real engine through the test's own sound server, heard on its sink.
@@ -80,7 +81,7 @@ protected:
     bool open(const char* name)
     {
         player.setFileName(testFile(name));
-        return waitUntil([&] { return player.openState() == OpenState::Open; }, 5s);
+        return waitUntilOpen(player);
     }
 
     bool playedFor(double seconds)
@@ -378,7 +379,7 @@ TEST_F(EngineTest, AFileDeletedCutShortOrZeroedWhilePlayingEndsOrPlaysOnCleanly)
         std::filesystem::remove(copy);
         std::filesystem::copy_file(testFile("cbr44_long.mp3").toStdString(), copy);
         player.setFileName(QString::fromStdString(copy));
-        ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+        ASSERT_TRUE(waitUntilOpen(player));
         alter();
         // Close to the end of what was read: the decoder soon reads on.
         player.setCurrentPosition(3.5);

@@ -14,6 +14,7 @@
 #include "harness/testsink.h"
 #include "support/systemmediaplayer.h"
 #include "support/testdata.h"
+#include "support/opened.h"
 #include "support/wait.h"
 
 // The real engine where the sound server has accepted the connection and
@@ -83,7 +84,7 @@ TEST_F(EngineWithASilentServer, AFileIsRefusedSayingTheServerDoesNotAnswerAndPla
     const TestSink audio;
     TestSink::useInThisProcess();
     player->setFileName(testFile("cbr44_stereo.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player->openState() == OpenState::Open; }, 5s));
+    ASSERT_TRUE(waitUntilOpen(*player));
     EXPECT_EQ(player->playState(), PlayState::Playing);
     EXPECT_TRUE(waitUntil([&] { return firstSound(audio.read().channel(0)).has_value(); }, 5s));
 }

@@ -11,6 +11,7 @@
 #include "engine/fakeoutput.h"
 #include "engine/mediaplayer.h"
 #include "support/testdata.h"
+#include "support/opened.h"
 #include "support/wait.h"
 
 // Sources that take too long: an open that would last, a decoder that stalls.
@@ -42,7 +43,7 @@ TEST(EngineOpening, ANewFileOrTheEnginesEndAbandonsAnOpenAtOnce)
     runEventsFor(50ms);
     const auto replaced = std::chrono::steady_clock::now();
     player->setFileName(testFile("cbr44_stereo.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player->openState() == OpenState::Open; }, 5s));
+    ASSERT_TRUE(waitUntilOpen(*player));
     EXPECT_LT(secondsSince(replaced), 0.1);
     EXPECT_EQ(player->playState(), PlayState::Playing);
 
@@ -88,7 +89,7 @@ TEST(EngineWithAStalledDecoder, GivesTheFileUpWithinASecondAndClosesAtOnce)
     EXPECT_EQ(player->playState(), PlayState::Stopped);
 
     player->setFileName(QStringLiteral("stalled.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player->openState() == OpenState::Open; }, 2s));
+    ASSERT_TRUE(waitUntilOpen(*player, 2s));
     const auto closing = std::chrono::steady_clock::now();
     player.reset();
     EXPECT_LT(secondsSince(closing), 0.3);

@@ -24,13 +24,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The position never runs ahead of what the sink has played by more than
-// this, nor steps back by more.
+// The position is never further than this from what the sink has played,
+// ahead or behind, nor steps back by more. What the measurement adds: the
+// recorder's blocks (10 ms each, 30 ms at most under load, printed: a
+// reading is compared with the next block too), the sink's monitor passing
+// sound on before the sink's clock counts it heard (the null sink's
+// configured latency, 10 ms), and a pause's fade (5 ms) playing on past the
+// paused sample.
 constexpr double heardBound = 0.030;
-// It may stay behind a little more: the sink's monitor passes sound on as it
-// is mixed, before the sink's clock counts it heard, and a pause's fade plays
-// on past the paused sample.
-constexpr double behindBound = 0.050;
 
 class SuspendedSinkTest : public ::testing::TestWithParam<Server> {
 protected:
@@ -85,6 +86,11 @@ protected:
         for (const auto& recording : recordings) {
             const auto pcm = readPcm(recording->path(), cdRate, 2).channel(0);
             std::vector<bool> silent(pcm.size(), false);
+            // The first recording begins before the stream: what it holds
+            // before the first sound is silence however short. One made
+            // afresh begins mid-play, where its origin stands for it.
+            if (recording == recordings.front())
+                std::fill_n(silent.begin(), static_cast<std::ptrdiff_t>(firstSound(pcm).value_or(pcm.size())), true);
             for (const Stretch& s : silentStretches(pcm, gapFrames))
                 std::fill_n(silent.begin() + static_cast<std::ptrdiff_t>(s.start), s.length, true);
             auto& counts = sounded.emplace_back(pcm.size() + 1, 0);
@@ -108,10 +114,14 @@ protected:
         double behind = 0.0;
         double stepBack = 0.0;
         double origin = 0.0;
+        std::size_t largestBlock = 0;
         for (std::size_t i = 0; i < readings.size(); ++i) {
             const Reading& r = readings[i];
+            if (i > 0 && r.recording == readings[i - 1].recording)
+                largestBlock = std::max(largestBlock, r.recorded - readings[i - 1].recorded);
             // The recording grows a block at a time: what the sink had
-            // played at a reading is at most what the next block brings.
+            // played at a reading is at most what the next block brings,
+            // unknown for the readings after its recording's last block.
             std::size_t next = i;
             while (next + 1 < readings.size() && readings[next + 1].recording == r.recording
                    && readings[next].recorded == r.recorded)
@@ -121,15 +131,18 @@ protected:
             if (i > 0 && r.recording != readings[i - 1].recording)
                 origin = r.position - sound[next];
             const double heard = origin + sound[i];
-            ahead = std::max(ahead, r.position - (origin + sound[next]));
+            if (readings[next].recorded != r.recorded)
+                ahead = std::max(ahead, r.position - (origin + sound[next]));
             behind = std::max(behind, heard - r.position);
             if (i > 0)
                 stepBack = std::max(stepBack, readings[i - 1].position - r.position);
         }
         std::cout << "position ahead of the sink by up to " << ahead * 1000 << " ms, behind by up to "
-                  << behind * 1000 << " ms, stepped back by up to " << stepBack * 1000 << " ms\n";
+                  << behind * 1000 << " ms, stepped back by up to " << stepBack * 1000
+                  << " ms; the recorder's largest block: " << 1000.0 * static_cast<double>(largestBlock) / cdRate
+                  << " ms\n";
         EXPECT_LT(ahead, heardBound);
-        EXPECT_LT(behind, behindBound);
+        EXPECT_LT(behind, heardBound);
         EXPECT_LT(stepBack, heardBound);
     }
 

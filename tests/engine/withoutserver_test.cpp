@@ -11,6 +11,7 @@
 #include "harness/testsink.h"
 #include "support/systemmediaplayer.h"
 #include "support/testdata.h"
+#include "support/opened.h"
 #include "support/wait.h"
 
 // The real engine where no sound server answers.
@@ -35,7 +36,7 @@ TEST(EngineWithoutAudio, NoOutputIsReportedAndPlayingWorksOnceOneIsBack)
     const TestSink audio;
     TestSink::useInThisProcess();
     player.setFileName(testFile("cbr44_stereo.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+    ASSERT_TRUE(waitUntilOpen(player));
     EXPECT_EQ(player.playState(), PlayState::Playing);
     ASSERT_TRUE(waitUntil([&] { return firstSound(audio.read().channel(0)).has_value(); }, 5s));
 }
@@ -52,7 +53,7 @@ TEST(EngineOnAlsa, PlaysThroughTheDefaultDeviceWhereNoServerAnswers)
     SystemMediaPlayer player;
     QSignalSpy failures(&player, &MediaEngine::playbackFailed);
     player.setFileName(testFile("cbr44_stereo.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return player.openState() == OpenState::Open; }, 5s));
+    ASSERT_TRUE(waitUntilOpen(player));
     ASSERT_TRUE(waitUntil([&] { return player.playState() == PlayState::Stopped; }, 10s));
     EXPECT_TRUE(failures.isEmpty());
 

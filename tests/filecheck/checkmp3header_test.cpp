@@ -71,6 +71,8 @@ TEST_F(HeaderCheck, LooksPastAWellFormedId3v2TagForTheFrame)
         {id3(4, 0, 0x10, syncsafe20) + tagBody + footer + "\xFF\xFB", TruthTrue}, // the footer counts
         {id3(4, 0, 0x10, syncsafe20) + tagBody + "\xFF" + footer, TruthFalse},
         {id3(3, 0, 0, syncsafe20) + tagBody + std::string("\x00\xFF", 2), TruthFalse}, // not a frame after it
+        {id3(3, 0, 0, syncsafe20) + tagBody + id3(4, 0, 0, syncsafe20) + tagBody + "\xFF\xFB", TruthTrue}, // tags in a row
+        {id3(3, 0, 0, syncsafe20) + tagBody + id3(4, 0, 0, syncsafe20) + tagBody + "ID3", TruthFalse},
         {id3(3, 0, 0, syncsafe20) + std::string(10, '\0'), TruthFalse},          // ends inside the tag
         {id3(5, 0, 0, syncsafe20) + tagBody + "\xFF", TruthFalse},               // unknown version
         {id3(1, 0, 0, syncsafe20) + tagBody + "\xFF", TruthFalse},
@@ -151,6 +153,25 @@ TEST(HeaderCheckWhilePlaying, ReadsTheFileTheEngineHasOpen)
     player.setFileName(testFile("cbr44_stereo.mp3"));
     ASSERT_TRUE(waitUntil([&] { return player.playState() == 2; }, 5s));
     EXPECT_EQ(CheckMP3Header(testFile("cbr44_stereo.mp3")), TruthTrue);
+}
+
+// Some MP3 files, from distributions' packages among others, begin with one
+// ID3v2 tag after another: such a file passes, plays, and its title comes
+// from its tags.
+TEST_F(HeaderCheck, AFileWithTwoTagsInARowPassesPlaysAndIsNamedByItsTags)
+{
+    std::ifstream in(testFile("id3v2.mp3").toStdString(), std::ios::binary);
+    const std::string tagged{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const QString path = write("two-tags.mp3", id3(3, 0, 0, syncsafe20) + std::string(20, '\0') + tagged);
+    EXPECT_EQ(CheckMP3Header(path), TruthTrue);
+
+    const TestSink audio;
+    TestSink::useInThisProcess();
+    SystemMediaPlayer player;
+    player.setFileName(path);
+    ASSERT_TRUE(waitUntil([&] { return player.currentPosition() >= 0.2; }, 5s));
+    EXPECT_NEAR(player.duration(), 2.0, 0.1);
+    EXPECT_EQ(player.trackTags().title, QStringLiteral("Test tone"));
 }
 
 } // namespace

@@ -5,19 +5,16 @@
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
-#include <thread>
+
+#include "support/poll.h"
 
 namespace {
 
 bool waitFor(const std::string& path, ChildProcess& owner)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!std::filesystem::exists(path)) {
-        if (std::chrono::steady_clock::now() > deadline || !owner.running())
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    pollUntil([&] { return std::filesystem::exists(path) || !owner.running(); }, std::chrono::seconds(10),
+              std::chrono::milliseconds(10));
+    return std::filesystem::exists(path);
 }
 
 // What a tool printed, once it has run and succeeded within 5 s.
@@ -89,22 +86,22 @@ void PipeWireServer::start()
         throw std::runtime_error("pipewire-pulse did not start: " + readFile(dir_.file("pipewire-pulse.log")));
 
     // The sink, once the session manager lets it be made.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!run("/usr/bin/pactl", {"load-module", "module-null-sink", "sink_name=null"}, clientEnvironment())) {
-        if (std::chrono::steady_clock::now() > deadline)
-            throw std::runtime_error("no null sink on pipewire-pulse");
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    const auto made = [&] {
+        return run("/usr/bin/pactl", {"load-module", "module-null-sink", "sink_name=null"}, clientEnvironment())
+            .has_value();
+    };
+    if (!pollUntil(made, std::chrono::seconds(10), std::chrono::milliseconds(50)))
+        throw std::runtime_error("no null sink on pipewire-pulse");
     // Ready once the session manager has made it the default: a stream
     // made before then may be left linked to nothing.
-    while (run("/usr/bin/pw-metadata", {"-n", "default", "0", "default.audio.sink"}, environment())
-               .value_or("")
-               .find(R"({"name":"null"})")
-           == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline)
-            throw std::runtime_error("the session manager did not take up the null sink");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const auto isDefault = [&] {
+        return run("/usr/bin/pw-metadata", {"-n", "default", "0", "default.audio.sink"}, environment())
+                   .value_or("")
+                   .find(R"({"name":"null"})")
+               != std::string::npos;
+    };
+    if (!pollUntil(isDefault, std::chrono::seconds(10), std::chrono::milliseconds(20)))
+        throw std::runtime_error("the session manager did not take up the null sink");
 }
 
 std::string PipeWireServer::describe() const

@@ -41,6 +41,31 @@ std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display,
     return std::make_unique<ChildProcess>(launch.wrapper.front(), options);
 }
 
+std::string copyForAnyUser(const TempDir& dir, const std::string& binary)
+{
+    using std::filesystem::perms;
+    const perms everyoneEnters = perms::owner_all | perms::group_read | perms::group_exec | perms::others_read
+                                 | perms::others_exec;
+    std::filesystem::permissions(dir.path(), everyoneEnters);
+    const std::string copy = dir.file(std::filesystem::path(binary).filename().string());
+    std::filesystem::copy_file(binary, copy, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(copy, everyoneEnters);
+    return copy;
+}
+
+std::string folderClosedToOthers(const std::string& path)
+{
+    using std::filesystem::perms;
+    for (auto folder = std::filesystem::path(path).parent_path(); !folder.empty();
+         folder = folder.parent_path()) {
+        if ((std::filesystem::status(folder).permissions() & perms::others_exec) == perms::none)
+            return folder.string();
+        if (folder == folder.root_path())
+            break;
+    }
+    return {};
+}
+
 std::string artifact(const std::string& name)
 {
     std::filesystem::create_directories(MERLOW_ARTIFACT_DIR);

@@ -6,8 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "harness/testsink.h"
 #include "harness/process.h"
+#include "harness/tempdir.h"
+#include "harness/testsink.h"
 #include "harness/virtualdisplay.h"
 
 // The real program on a virtual display, playing into the test's sound sink.
@@ -32,6 +33,15 @@ std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display,
 // What a player that has not shown its window is doing: whether it still
 // runs, its threads' stacks as gdb sees them, and what it wrote to stderr.
 std::string describePlayer(ChildProcess& player, const std::string& stderrPath);
+
+// The binary copied into `dir`, which it opens to every user: for a test that
+// runs the player as another user, who may not enter the folder the build is
+// in (a clone in a home folder of mode 0700). Returns the copy's path.
+std::string copyForAnyUser(const TempDir& dir, const std::string& binary = MERLOW_BINARY);
+
+// The first folder on the way to `path` that other users may not pass
+// through; empty when they reach it.
+std::string folderClosedToOthers(const std::string& path);
 
 // A file in the folder the tests leave their screenshots and logs in.
 std::string artifact(const std::string& name);

@@ -8,7 +8,6 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,6 +15,7 @@
 #include <unistd.h>
 
 #include "harness/tempdir.h"
+#include "support/poll.h"
 
 namespace {
 
@@ -97,12 +97,8 @@ bool ChildProcess::running()
 
 std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!reap(WNOHANG)) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    if (!pollUntil([&] { return reap(WNOHANG); }, timeout, std::chrono::milliseconds(2)))
+        return std::nullopt;
     return status_;
 }
 

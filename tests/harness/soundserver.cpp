@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-#include <thread>
+
+#include "support/poll.h"
 
 SoundServer::SoundServer(Clients clients) : clients_(clients), socket_(dir_.file("native"))
 {
@@ -33,12 +34,10 @@ void SoundServer::start()
     server_ = std::make_unique<ChildProcess>("/usr/bin/pulseaudio", options);
 
     // Ready once its socket is there.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!std::filesystem::exists(socket_)) {
-        if (std::chrono::steady_clock::now() > deadline || !server_->running())
-            throw std::runtime_error("pulseaudio did not start: " + readFile(dir_.file("pulseaudio.log")));
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    pollUntil([&] { return std::filesystem::exists(socket_) || !server_->running(); }, std::chrono::seconds(10),
+              std::chrono::milliseconds(10));
+    if (!std::filesystem::exists(socket_))
+        throw std::runtime_error("pulseaudio did not start: " + readFile(dir_.file("pulseaudio.log")));
 }
 
 void SoundServer::openToAllUsers() const
@@ -75,9 +74,7 @@ SoundServer::Recording::Recording(const std::vector<std::pair<std::string, std::
     options.stdoutPath = path_;
     parec_ = std::make_unique<ChildProcess>("/usr/bin/parec", options);
     // Recording once the first data arrives.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (framesRecorded() == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    pollUntil([&] { return framesRecorded() > 0; }, std::chrono::seconds(10), std::chrono::milliseconds(2));
 }
 
 std::size_t SoundServer::Recording::framesRecorded() const

@@ -9,13 +9,14 @@
 #include "harness/pcm.h"
 #include "harness/soundserver.h"
 #include "harness/tempdir.h"
+#include "support/cdaudio.h"
 
 // What a player plays, recorded from the null sink of a PulseAudio server
 // that this test process starts on first use and stops, by its PID, at exit.
 // Each sink records from its creation on, as 16-bit stereo at 44.1 kHz.
 class TestSink {
 public:
-    static constexpr int rate = 44100;
+    static constexpr int rate = cdRate;
     static constexpr int channels = 2;
 
     TestSink();

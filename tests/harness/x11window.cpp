@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <thread>
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 
 #include "harness/process.h"
+#include "support/poll.h"
 
 namespace {
 // Windows come and go under the tests' feet: a call on one that has gone
@@ -96,14 +96,15 @@ std::optional<Window> X11Connection::search(Window from, const std::string& titl
 
 std::optional<Window> X11Connection::findWindow(const std::string& title, std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (auto found = search(DefaultRootWindow(display_), title))
-            return found;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    std::optional<Window> found;
+    pollUntil([&] { return (found = search(DefaultRootWindow(display_), title)).has_value(); }, timeout,
+              std::chrono::milliseconds(20));
+    return found;
+}
+
+std::optional<std::chrono::milliseconds> X11Connection::timeUntilGone(Window window, std::chrono::milliseconds timeout)
+{
+    return pollUntil([&] { return !isViewable(window); }, timeout);
 }
 
 bool X11Connection::isViewable(Window window)

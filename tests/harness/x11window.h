@@ -26,6 +26,8 @@ public:
     std::optional<Window> findWindow(const std::string& title, std::chrono::milliseconds timeout);
     std::string title(Window window);
     bool isViewable(Window window);
+    // How long until the window is no longer shown; nothing within the timeout.
+    std::optional<std::chrono::milliseconds> timeUntilGone(Window window, std::chrono::milliseconds timeout);
     // The class half of WM_CLASS, which desktops match against a desktop
     // entry's StartupWMClass.
     std::string windowClass(Window window);

@@ -32,6 +32,7 @@ protected:
         window.load();
         engine->open = OpenState::Open;
         engine->length = 2.0;
+        engine->tags = {QStringLiteral("Test tone"), QStringLiteral("Merlow")};
         engine->playing = PlayState::Playing;
         emit engine->openStateChange(OpenState::Opening, OpenState::Open);
         engine->calls.clear();

@@ -22,14 +22,15 @@ protected:
         window.setMessagePresenter([](const QString& /*text*/) {});
     }
 
-    // The window hands the engine a file, which opens.
-    void open(const QString& path, double length)
+    // The window hands the engine a file, which opens with the tags it read.
+    void open(const QString& path, double length, const TrackTags& tags = {})
     {
         window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(path);
         window.load();
         emit engine->openStateChange(OpenState::Closed, OpenState::Opening);
         engine->open = OpenState::Open;
         engine->length = length;
+        engine->tags = tags;
         engine->playing = PlayState::Playing;
         emit engine->openStateChange(OpenState::Opening, OpenState::Open);
     }
@@ -42,14 +43,17 @@ protected:
     QSignalSpy jumps{&watch, &PlaybackWatch::positionJumped};
 };
 
-TEST_F(PlaybackWatchTest, AnOpenedFileIsATrackWithItsTagsAndLength)
+// The tags are the engine's, read as it opened the file: the file's own,
+// which say "Test tone", are not read again on this thread.
+TEST_F(PlaybackWatchTest, AnOpenedFileIsATrackWithTheEnginesTagsAndLength)
 {
     EXPECT_FALSE(watch.track().has_value());
-    open(testFile("id3v2.mp3"), 2.0);
+    open(testFile("id3v2.mp3"), 2.0, {QStringLiteral("As opened"), QStringLiteral("Engine")});
     ASSERT_TRUE(watch.track().has_value());
     EXPECT_EQ(watch.track()->path, testFile("id3v2.mp3"));
     EXPECT_EQ(watch.track()->lengthSeconds, 2.0);
-    EXPECT_EQ(watch.track()->tags.title, QStringLiteral("Test tone"));
+    EXPECT_EQ(watch.track()->tags.title, QStringLiteral("As opened"));
+    EXPECT_EQ(watch.track()->tags.artist, QStringLiteral("Engine"));
     EXPECT_EQ(tracks.count(), 1);
     // It plays by itself once open.
     ASSERT_EQ(states.count(), 1);

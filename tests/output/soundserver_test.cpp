@@ -13,12 +13,11 @@
 #include "support/testdata.h"
 #include "support/wait.h"
 #include "window/form1.h"
+#include "support/cdaudio.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-constexpr int cdRate = 44100;
 
 // The real program's window and engine playing through a PulseAudio server
 // the test runs itself, heard on the null sink's monitor.

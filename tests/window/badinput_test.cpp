@@ -16,6 +16,7 @@
 #include "support/systemmediaplayer.h"
 #include "support/drops.h"
 #include "support/testdata.h"
+#include "support/opened.h"
 #include "support/wait.h"
 #include "window/form1.h"
 
@@ -151,12 +152,12 @@ protected:
             break;
         case Outcome::Plays:
             EXPECT_EQ(nativeFromPath(pathBox()), droppedName);
-            ASSERT_TRUE(waitUntil([&] { return engine()->openState() == OpenState::Open; }, 20s));
+            ASSERT_TRUE(waitUntilOpen(*engine(), 20s));
             EXPECT_EQ(engine()->playState(), PlayState::Playing);
             EXPECT_TRUE(messages.empty());
             break;
         case Outcome::PlaysThenEnds:
-            ASSERT_TRUE(waitUntil([&] { return engine()->openState() == OpenState::Open; }, 5s));
+            ASSERT_TRUE(waitUntilOpen(*engine()));
             ASSERT_TRUE(waitUntil([&] { return engine()->playState() == PlayState::Stopped; }, 5s));
             EXPECT_TRUE(messages.empty());
             break;

@@ -17,14 +17,14 @@
 #include "support/systemmediaplayer.h"
 #include "support/drops.h"
 #include "support/testdata.h"
+#include "support/opened.h"
 #include "support/wait.h"
 #include "window/form1.h"
+#include "support/cdaudio.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-constexpr int cdRate = 44100;
 
 // Real playback through the test's sound server, with the window's drops delivered
 // through its native window as the window system would deliver them.
@@ -101,7 +101,7 @@ TEST_F(DropTest, AnInvalidFileIsReportedAndShownWhileTheOldOnePlaysOnThenAValidO
 
     dropOnLabel(*filesData({testFile("vbr44.mp3")}));
     EXPECT_EQ(pathBox(), testFile("vbr44.mp3"));
-    ASSERT_TRUE(waitUntil([&] { return engine()->openState() == OpenState::Open; }, 5s));
+    ASSERT_TRUE(waitUntilOpen(*engine()));
     ASSERT_TRUE(playingFor(0.3));
     EXPECT_NEAR(heardFrequency(), 523.25, 1.0);
 }

@@ -23,6 +23,7 @@ public:
     int playing = PlayState::Stopped;
     bool failPlay = false;
     double length = 0.0;
+    TrackTags tags;
     // Successive position readings; the last one repeats.
     mutable std::deque<double> positions{0.0};
     mutable int positionReads = 0;
@@ -55,6 +56,7 @@ public:
     }
     void pause() override { record("pause"); }
     void stop() override { record("stop"); }
+    TrackTags trackTags() const override { return tags; }
 
 private:
     void record(const std::string& call)

@@ -9,6 +9,7 @@
 #include "support/systemmediaplayer.h"
 #include "support/drops.h"
 #include "support/testdata.h"
+#include "support/opened.h"
 #include "support/wait.h"
 #include "window/form1.h"
 
@@ -39,7 +40,7 @@ TEST(Soak, AThousandCyclesOfDropPlayPauseStopAndReplaceLeaveNothingBehind)
         // Now and then a file in another format, which changes the device.
         const char* file = round % 100 == 99 ? "mono48.mp3" : files[round % std::size(files)];
         dropOnWindow(window, labelCentre, *filesData({testFile(file)}));
-        if (!waitUntil([&] { return engine->openState() == OpenState::Open; }, 5s))
+        if (!waitUntilOpen(*engine))
             return false;
         window.pause();
         window.play();
