@@ -14,6 +14,16 @@
 // numbered from 0; the engine maps them to the file. The output queues ahead
 // generously, so that neither it nor the sound server wakes often, and still
 // silences at once when halted.
+//
+// Mandatory: prepare, isOpen, close, lost, writable, write, endOfData,
+// start, halt, heardFrames, refillPeriod. Optional, with what they do where
+// a backend does not: warmUp (nothing), abandonWaits (nothing: a backend
+// whose waits are all short), nameStream (nothing), heardAdvances (always).
+// The engine fades in at each start; a backend fades out at halt() over a
+// few milliseconds, however its server or device takes frames: rewritten in
+// a server's queue (libpulse), or in the next buffer its graph asks for
+// (PipeWire); ALSA's device, for now, drops its queue without one. Every
+// wait on something outside the process has a deadline.
 class AudioOutput {
 public:
     AudioOutput() = default;

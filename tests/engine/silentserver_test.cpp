@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -86,6 +87,39 @@ TEST_F(EngineWithASilentServer, AFileIsRefusedSayingTheServerDoesNotAnswerAndPla
     ASSERT_TRUE(waitUntilOpen(*player));
     EXPECT_EQ(player->playState(), PlayState::Playing);
     EXPECT_TRUE(waitUntil([&] { return firstSound(audio.read().channel(0)).has_value(); }, 5s));
+}
+
+// PipeWire's daemon hung the same way, its socket in the user's runtime
+// folder, with no other server: a file is refused within the connection's
+// bound, and the engine ends at once while one waits.
+class EngineWithASilentPipeWire : public EngineWithASilentServer {
+protected:
+    EngineWithASilentPipeWire()
+    {
+        player.reset();
+        const std::string runtime = dir.file("run");
+        std::filesystem::create_directory(runtime);
+        const std::string socket = std::getenv("PULSE_SERVER");
+        std::filesystem::create_symlink(socket.substr(std::string("unix:").size()), runtime + "/pipewire-0");
+        unsetenv("PULSE_SERVER");
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        player = std::make_unique<SystemMediaPlayer>();
+    }
+};
+
+TEST_F(EngineWithASilentPipeWire, AFileIsRefusedWithinTheBoundAndTheEngineEndsAtOnceWhileOneWaits)
+{
+    QSignalSpy failures(player.get(), &MediaEngine::playbackFailed);
+    const auto asked = std::chrono::steady_clock::now();
+    player->setFileName(testFile("cbr44_stereo.mp3"));
+    ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); }, 5s));
+    EXPECT_LT(secondsSince(asked), 2.5);
+    EXPECT_EQ(player->openState(), OpenState::Closed);
+
+    player->setFileName(testFile("cbr44_stereo.mp3"));
+    runEventsFor(300ms);
+    ASSERT_EQ(player->openState(), OpenState::Opening);
+    EXPECT_LT(secondsToEnd(player), 0.5);
 }
 
 } // namespace
