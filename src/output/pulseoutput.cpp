@@ -32,9 +32,10 @@ constexpr std::chrono::milliseconds corkAfterFade{20};
 // figure until seen to be longer, and at most the limit, PipeWire's default
 // (1024 frames at 48 kHz; a 10 ms recorder makes it 256): without the first,
 // 1 of 16 fades was cut short on a loaded machine, and the server's time
-// read under load can make a cycle seem longer than it is.
+// read under load can make a cycle seem longer than it is. Each millisecond
+// of it is a millisecond more before a pause is heard.
 constexpr std::chrono::milliseconds readMargin{2};
-constexpr std::chrono::milliseconds readAheadFirst{10};
+constexpr std::chrono::milliseconds readAheadFirst{6};
 constexpr std::chrono::milliseconds readAheadLimit{22};
 // Samples kept for the fade: more than the server holds queued.
 constexpr std::chrono::milliseconds historyLength{PulseStream::queueAhead + std::chrono::milliseconds(500)};
