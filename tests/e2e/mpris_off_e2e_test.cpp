@@ -37,27 +37,8 @@ TEST_F(NoSessionBus, ThePlayerSaysWhyOnceAndPlaysOn)
 
 // A bus whose policy lets no one own the player's names.
 struct RefusingSessionBus {
-    static std::string writeConfig(const TempDir& dir)
-    {
-        const std::string path = dir.file("refusing.conf");
-        std::ofstream(path) << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=/tmp</listen>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-    <deny own_prefix="org.mpris.MediaPlayer2.merlow"/>
-  </policy>
-</busconfig>
-)";
-        return path;
-    }
-
     const TempDir configDir;
-    const SessionBus bus{writeConfig(configDir)};
+    const SessionBus bus{bareBusConfig(configDir, R"(<deny own_prefix="org.mpris.MediaPlayer2.merlow"/>)")};
 };
 
 class NameRefused : public RefusingSessionBus, public DesktopDrop {

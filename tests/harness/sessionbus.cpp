@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "harness/sessionbus.h"
 
+#include <fstream>
 #include <stdexcept>
 
 #include <unistd.h>
@@ -44,4 +45,23 @@ std::unique_ptr<ChildProcess> SessionBus::start(const std::string& program, cons
     options.environment = {environment()};
     options.stdoutPath = stdoutPath;
     return std::make_unique<ChildProcess>(program, options);
+}
+
+std::string bareBusConfig(const TempDir& dir, const std::string& extraPolicy)
+{
+    const std::string path = dir.file("bare.conf");
+    std::ofstream(path) << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+)" << extraPolicy << R"(
+  </policy>
+</busconfig>
+)";
+    return path;
 }

@@ -38,3 +38,9 @@ private:
     std::string address_;
     TempDir dir_;
 };
+
+// Writes into `dir` the configuration of a session bus that starts no service
+// of this machine's, such as its real portal: only what the test puts on it
+// answers. `extraPolicy` goes at the end of its default policy (a <deny/>,
+// say). Returns the file's path.
+std::string bareBusConfig(const TempDir& dir, const std::string& extraPolicy = {});

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -36,26 +35,6 @@ inline const QDBusArgument& operator>>(const QDBusArgument& argument, GivenShort
     argument >> shortcut.id >> shortcut.properties;
     argument.endStructure();
     return argument;
-}
-
-// The configuration of a session bus that starts no service of this
-// machine's, such as its real portal: only what the test puts on it answers.
-inline std::string bareBusConfig(const TempDir& dir)
-{
-    const std::string path = dir.file("bare.conf");
-    std::ofstream(path) << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=/tmp</listen>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
-    return path;
 }
 
 // The desktop's portal as far as global shortcuts go, on a connection of its
