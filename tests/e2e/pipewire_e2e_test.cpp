@@ -30,7 +30,7 @@ class PipeWireDesktop : public ::testing::Test {
 protected:
     PipeWireDesktop()
         : log(artifact("pipewire-merlow-stderr.txt")),
-          merlow(startPlayer(display, pipewire.clientEnvironment(), log)), x11(display.name())
+          merlow(startPlayer(display, pipewire.desktopEnvironment(), log)), x11(display.name())
     {
     }
 

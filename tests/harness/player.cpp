@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "harness/player.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -30,8 +31,12 @@ std::unique_ptr<ChildProcess> startPlayer(const VirtualDisplay& display,
     options.environment = soundEnvironment;
     options.environment.emplace_back("DISPLAY", display.name());
     options.unset = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"};
-    // As on a desktop session, the runtime folder exists.
-    options.environment.emplace_back("XDG_RUNTIME_DIR", runtimeDir());
+    // As on a desktop session, the runtime folder exists: the sound server's
+    // own where the player is to find the server there.
+    const bool runtimeGiven = std::any_of(soundEnvironment.begin(), soundEnvironment.end(),
+                                          [](const auto& variable) { return variable.first == "XDG_RUNTIME_DIR"; });
+    if (!runtimeGiven)
+        options.environment.emplace_back("XDG_RUNTIME_DIR", runtimeDir());
     options.environment.insert(options.environment.end(), launch.environment.begin(), launch.environment.end());
     options.stderrPath = stderrPath;
     if (launch.wrapper.empty())
