@@ -21,6 +21,7 @@ void PlaybackInbox::requestOpen(const std::string& path)
         shared_.commandedPlayState.store(PlayState::Stopped);
         pendingCommands_ = shared_.commands.load() + 1;
         shared_.commands.store(pendingCommands_, std::memory_order_release);
+        pendingSeeks_ = shared_.seekRequested.load();
         const std::uint64_t generation = shared_.opensRequested.fetch_add(1) + 1;
         openCancel_.request_stop();
         openCancel_ = std::stop_source();
@@ -71,7 +72,7 @@ bool PlaybackInbox::waitForWork(std::optional<std::chrono::microseconds> timeout
         return false;
     if (shared_.opensRequested.load() != handedOpen_) {
         handedOpen_ = shared_.opensRequested.load();
-        open = OpenRequest{pendingPath_, handedOpen_, pendingCommands_, openCancel_.get_token()};
+        open = OpenRequest{pendingPath_, handedOpen_, pendingCommands_, pendingSeeks_, openCancel_.get_token()};
     }
     return true;
 }

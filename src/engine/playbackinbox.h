@@ -20,6 +20,10 @@ struct OpenRequest {
     // The commands counted when the open was asked for: any later one
     // (a stop) is obeyed once the file is open.
     std::uint64_t commands;
+    // The seeks counted when the open was asked for: those before it, such
+    // as the rewind of a stop with no file open, are done with once the file
+    // opens at its top; a later one (a stop's rewind) is obeyed after.
+    std::uint64_t seeks;
     // Requested once a newer file is asked for, or the engine ends.
     std::stop_token cancel;
 };
@@ -75,6 +79,7 @@ private:
     bool woken_ = false;
     std::string pendingPath_;
     std::uint64_t pendingCommands_ = 0;
+    std::uint64_t pendingSeeks_ = 0;
     std::stop_source openCancel_;
     // The open last handed to the engine's thread. Guarded by mutex_.
     std::uint64_t handedOpen_ = 0;

@@ -104,9 +104,8 @@ void PlaybackWorker::run()
         if (request) {
             // A new file starts at its top: seeks asked for before it, such as
             // the rewind of a stop with no file open, are done with.
-            const std::uint64_t seeksAsked = shared_.seekRequested.load();
             open(*request);
-            seeksDone_ = std::max(seeksDone_, seeksAsked);
+            seeksDone_ = std::max(seeksDone_, request->seeks);
             shared_.seekDone.store(seeksDone_);
         }
         if (output_->lost()) {
