@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "desktop.h"
+#include "harness/desktop.h"
 #include "harness/nonregularfiles.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "desktop.h"
+#include "harness/desktop.h"
 #include "platform/fakeportal.h"
 #include "support/wait.h"
 
@@ -75,7 +75,7 @@ struct ShortcutsPortal {
 
 class DesktopShortcuts : public ShortcutsPortal, public DesktopDrop {
 protected:
-    DesktopShortcuts() : DesktopDrop(launch(), testsOwn("merlow-stderr.txt")) {}
+    DesktopShortcuts() : DesktopDrop(launch()) {}
 
     // How long after `from` the sound turned silent (or sounding), within
     // `timeout`; the portal answers meanwhile.

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "desktop.h"
+#include "harness/desktop.h"
 
 using namespace std::chrono_literals;
 
@@ -19,7 +19,7 @@ TEST_F(DesktopDrop, AFileDraggedOntoTheLabelIsCopiedAndPlays)
     EXPECT_LT(firstAudio, 500ms);
 
     ASSERT_TRUE(waitForSound(0.5));
-    const auto pcm = audio.read().channel(0);
+    const auto pcm = audio->read().channel(0);
     EXPECT_NEAR(toneFrequency(pcm, cdRate, *sound + 1000, cdRate / 4), 440.0, 1.0);
     // The source was told the file was copied, so it keeps it.
     EXPECT_EQ(sourceSaid(), "copy\n");

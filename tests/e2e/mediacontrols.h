@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop.h"
+#include "harness/desktop.h"
 #include "harness/sessionbus.h"
 
 // A private session bus, up before the player that finds it.
@@ -28,7 +28,7 @@ inline PlayerLaunch launchOnBus(const SessionBus& bus, const std::vector<std::st
 class MediaControls : public PrivateSessionBus, public DesktopDrop {
 protected:
     explicit MediaControls(const std::vector<std::string>& wrapper = {})
-        : DesktopDrop(launchOnBus(bus, wrapper), testsOwn("merlow-stderr.txt"))
+        : DesktopDrop(launchOnBus(bus, wrapper))
     {
     }
 

@@ -37,7 +37,7 @@ TEST_F(MediaKeys, PlayerctlPlaysPausesAndStopsAsTheButtonsDo)
     EXPECT_TRUE(callPlayer("Play"));
     EXPECT_TRUE(callPlayer("PlayPause"));
     EXPECT_EQ(playerctl({"status"}), "Stopped");
-    EXPECT_FALSE(firstSound(audio.read().channel(0)).has_value());
+    EXPECT_FALSE(firstSound(audio->read().channel(0)).has_value());
 
     dragOntoLabel("cbr44_long.mp3");
     ASSERT_TRUE(waitForSound(0.3)) << readFile(log);

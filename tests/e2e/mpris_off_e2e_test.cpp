@@ -21,7 +21,7 @@ const std::string unavailable = "merlow: the desktop's media controls are unavai
 class NoSessionBus : public DesktopDrop {
 protected:
     NoSessionBus()
-        : DesktopDrop(PlayerLaunch{MERLOW_BINARY, {}, {{"DBUS_SESSION_BUS_ADDRESS", ""}}}, testsOwn("merlow-stderr.txt"))
+        : DesktopDrop(PlayerLaunch{MERLOW_BINARY, {}, {{"DBUS_SESSION_BUS_ADDRESS", ""}}})
     {
     }
 };
@@ -43,7 +43,7 @@ struct RefusingSessionBus {
 
 class NameRefused : public RefusingSessionBus, public DesktopDrop {
 protected:
-    NameRefused() : DesktopDrop(launchOnBus(bus), testsOwn("merlow-stderr.txt")) {}
+    NameRefused() : DesktopDrop(launchOnBus(bus)) {}
 };
 
 TEST_F(NameRefused, ThePlayerSaysWhyOnceAndPlaysOn)

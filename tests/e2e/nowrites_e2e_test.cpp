@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include "desktop.h"
+#include "harness/desktop.h"
 #include "filewrites.h"
 
 namespace {
@@ -9,7 +9,7 @@ namespace {
 // The player traced from its start by strace, every file operation logged.
 class TracedDesktopDrop : public DesktopDrop {
 protected:
-    TracedDesktopDrop() : DesktopDrop(tracedLaunch(traceLog())) {}
+    TracedDesktopDrop() : DesktopDrop(PlayerLaunch{MERLOW_BINARY, tracedLaunch(traceLog()), {}}) {}
 
     static std::string traceLog() { return artifact("strace.log"); }
 };

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "desktop.h"
+#include "harness/desktop.h"
 #include "harness/slowreads.h"
 #include "harness/windowping.h"
 #include "support/wait.h"
@@ -38,7 +38,7 @@ struct SlowFile {
 class SlowDiskDesktop : protected SlowFile, public DesktopDrop {
 protected:
     explicit SlowDiskDesktop(const SlowReads::Plan& plan)
-        : SlowFile("cbr44_long.mp3", plan), DesktopDrop(launch(reads), testsOwn("merlow-stderr.txt"))
+        : SlowFile("cbr44_long.mp3", plan), DesktopDrop(launch(reads))
     {
     }
 

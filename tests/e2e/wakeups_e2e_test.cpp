@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "desktop.h"
+#include "harness/desktop.h"
 #include "harness/threadwakeups.h"
 
 namespace {
@@ -27,14 +27,6 @@ protected:
         std::this_thread::sleep_for(stretch);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         return static_cast<double>(contextSwitchesOf(pid, pid) - before) / seconds;
-    }
-
-    void click(int x, int y)
-    {
-        const auto at = x11.screenPosition(*player);
-        ASSERT_TRUE(xdotool.moveTo(at.x + x, at.y + y));
-        ASSERT_TRUE(xdotool.press());
-        ASSERT_TRUE(xdotool.release());
     }
 
     // The filled share of the bar's groove along its middle row, as drawn.
@@ -69,7 +61,7 @@ protected:
     std::optional<std::size_t> soundAfter(std::size_t from) const
     {
         std::optional<std::size_t> sound;
-        pollUntil([&] { return (sound = firstSound(audio.read(from).channel(0))).has_value(); }, 1s);
+        pollUntil([&] { return (sound = firstSound(audio->read(from).channel(0))).has_value(); }, 1s);
         return sound ? std::optional(from + *sound) : std::nullopt;
     }
 };
@@ -79,7 +71,7 @@ TEST_F(QuietDesktop, PausedOrUnmappedTheWindowSleepsAndItsBarIsRightOnceSeenAgai
     dragOntoLabel("cbr44_long.mp3");
     ASSERT_TRUE(waitForSound(1.0)) << readFile(log);
 
-    click(116, 16); // pause
+    clickPause();
     ASSERT_TRUE(timeUntilSilent(true, std::chrono::steady_clock::now()));
     const double paused = windowWakeupsPerSecond(2s);
     std::cout << "paused, the window's thread wakes " << paused << " times a second\n";
@@ -87,12 +79,12 @@ TEST_F(QuietDesktop, PausedOrUnmappedTheWindowSleepsAndItsBarIsRightOnceSeenAgai
     const double pausedAt = barFill() * fileSeconds;
     EXPECT_GT(pausedAt, 0.9);
 
-    const std::size_t resumedFrom = audio.framesRecorded();
-    click(36, 16); // play
+    const std::size_t resumedFrom = audio->framesRecorded();
+    clickPlay();
     const auto resumed = soundAfter(resumedFrom);
     ASSERT_TRUE(resumed);
     const auto position = [&] {
-        return pausedAt + static_cast<double>(audio.framesRecorded() - *resumed) / cdRate;
+        return pausedAt + static_cast<double>(audio->framesRecorded() - *resumed) / cdRate;
     };
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(barShows(position));

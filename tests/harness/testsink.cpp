@@ -11,6 +11,11 @@ SoundServer& TestSink::server()
 
 TestSink::TestSink() : recording_(server(), dir_.file("sink.raw")) {}
 
+TestSink::TestSink(const std::vector<std::pair<std::string, std::string>>& serverEnvironment)
+    : recording_(serverEnvironment, dir_.file("sink.raw"))
+{
+}
+
 void TestSink::useInThisProcess()
 {
     server().useInThisProcess();

@@ -12,14 +12,16 @@
 #include "support/cdaudio.h"
 
 // What a player plays, recorded from the null sink of a PulseAudio server
-// that this test process starts on first use and stops, by its PID, at exit.
-// Each sink records from its creation on, as 16-bit stereo at 44.1 kHz.
+// that this test process starts on first use and stops, by its PID, at exit,
+// or of another server with a sink named "null". Each sink records from its
+// creation on, as 16-bit stereo at 44.1 kHz.
 class TestSink {
 public:
     static constexpr int rate = cdRate;
     static constexpr int channels = 2;
 
     TestSink();
+    explicit TestSink(const std::vector<std::pair<std::string, std::string>>& serverEnvironment);
 
     // Points the sound server's clients in this process at the test server.
     static void useInThisProcess();

@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness/labeldrag.h"
+#include "harness/pipewireserver.h"
+#include "harness/player.h"
+#include "harness/silentserver.h"
+#include "harness/soundserver.h"
+#include "harness/testsink.h"
+#include "harness/x11window.h"
+#include "harness/xdotool.h"
+#include "support/testdata.h"
+#include "support/poll.h"
+#include "support/cdaudio.h"
+
+using namespace std::chrono_literals;
+
+// The sound server the player finds, as a desktop runs it.
+enum class DesktopServer {
+    // The test process's PulseAudio, named by its socket.
+    PulseAudio,
+    // PipeWire with its PulseAudio service, found by the runtime folder alone.
+    PipeWire,
+    // One that accepted the connection and never answers.
+    Wedged,
+    // A PulseAudio of the test's own whose socket every user reaches, for a
+    // player run as another user: letting in any client, or only one that
+    // has its cookie.
+    ForAnyUser,
+    ForAnyUserWithCookie,
+};
+
+// The player and a stand-in file manager side by side on a virtual display,
+// playing through the server asked for.
+class DesktopDrop : public ::testing::Test {
+protected:
+    // Starts the player as `launch` says; without one, start() does.
+    explicit DesktopDrop(const std::optional<PlayerLaunch>& launch = PlayerLaunch{},
+                         DesktopServer server = DesktopServer::PulseAudio);
+
+    void start(const PlayerLaunch& launch);
+
+    // An artifact name of the running test's own, for tests run side by side.
+    static std::string testsOwn(const std::string& name);
+
+    // Drags a generated test file from the source window onto the middle of
+    // the label.
+    void dragOntoLabel(const char* file) { dragPathOntoLabel(testFile(file).toStdString()); }
+    void dragPathOntoLabel(const std::string& path) { dragSourceOntoLabel({path}); }
+    // Drags what the source is told to offer (its command line) onto the label.
+    void dragSourceOntoLabel(std::vector<std::string> arguments);
+
+    // A click of the pointer at `x`, `y` in the player's window, and the
+    // buttons' middles as the window lays them out.
+    void click(int x, int y);
+    void clickPlay() { click(36, 16); }
+    void clickPause() { click(116, 16); }
+    void clickStop() { click(196, 16); }
+
+    // Closes the window as a window manager's close button does; the time
+    // until the program has ended, with status 0.
+    std::chrono::milliseconds closeToExit();
+
+    // Waits until `seconds` of sound have been played; returns where the sound began.
+    std::optional<std::size_t> waitForSound(double seconds) const;
+    // Whether the newest 20 ms recorded from the sink are silent.
+    bool newestSoundSilent() const;
+    // How long until the player's output turns silent (or sounding), after
+    // `from`; nothing within a second.
+    std::optional<std::chrono::milliseconds> timeUntilSilent(bool silent, std::chrono::steady_clock::time_point from) const;
+    // The pitch of the newest quarter second the player wrote.
+    double newestTone() const;
+
+    std::string sourceSaid() const { return readFile(dir.file("source-out.txt")); }
+    // What the source's drag ended with, once it has said.
+    std::string dragResult() const;
+
+    const VirtualDisplay display;
+    const TempDir dir;
+    const DesktopServer server;
+    // The server asked for, where it is not the test process's own.
+    std::unique_ptr<PipeWireServer> pipewire;
+    std::unique_ptr<SilentServer> wedged;
+    std::unique_ptr<SoundServer> forAnyUser;
+    // What the server's sink plays, from the fixture's start on; none from
+    // the server that never answers.
+    std::unique_ptr<TestSink> audio;
+    const std::string log;
+    std::unique_ptr<ChildProcess> merlow;
+    X11Connection x11;
+    const Xdotool xdotool{display.name()};
+    std::unique_ptr<ChildProcess> source;
+    std::optional<Window> player;
+    std::optional<Window> sourceWindow;
+    std::chrono::steady_clock::time_point dropped;
+
+private:
+    // What the player is given to find the server by.
+    std::vector<std::pair<std::string, std::string>> soundEnvironment() const;
+};
