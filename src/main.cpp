@@ -13,6 +13,7 @@
 #include "platform/displaycheck.h"
 #include "platform/systemkeystate.h"
 #include "platform/sessionbus.h"
+#include "platform/x11closerequests.h"
 #include "window/form1.h"
 #include "window/messagebox.h"
 
@@ -38,6 +39,8 @@ int main(int argc, char* argv[])
                                    &Mpg123Decoder::open);
     Form1 window(engine, std::move(keys));
     window.show();
+    // A window manager's close ends the program even while a box is up.
+    const std::unique_ptr<X11CloseRequests> closeRequests = X11CloseRequests::watch(window.windowHandle());
     MprisService mediaControls(window, *engine);
     QString busError;
     if (!mediaControls.publish(busError))

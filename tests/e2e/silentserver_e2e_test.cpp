@@ -92,4 +92,18 @@ TEST_F(SilentServerDesktop, ADropIsRefusedWithinThreeSecondsAndTheWindowClosesWi
     EXPECT_LT(secondsToExit(), 1.0);
 }
 
+// A file dropped while the program's first connection waits, its failure's
+// box up, and the main window closed by the window manager while the box
+// still blocks it: the program ends within a second.
+TEST_F(SilentServerDesktop, AClosedWindowEndsTheProgramWithinASecondWhileTheFailuresBoxIsUp)
+{
+    player = x11.findWindow(playerCaption, 30s);
+    ASSERT_TRUE(player) << describePlayer(*merlow, log);
+    LabelDrag drag = dragOntoLabel(DRAGSOURCE_BINARY, display.name(), x11, xdotool, *player,
+                                   {testFile("cbr44_stereo.mp3").toStdString()}, dir.file("source-out.txt"));
+    ASSERT_TRUE(drag.dragged);
+    ASSERT_TRUE(x11.findWindow("Merlow", 5s).has_value()) << readFile(log);
+    EXPECT_LT(secondsToExit(), 1.0);
+}
+
 } // namespace
