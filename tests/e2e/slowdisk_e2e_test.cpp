@@ -74,26 +74,6 @@ protected:
         return reads.readsBegun() - from;
     }
 
-    void clickStop()
-    {
-        const auto at = x11.screenPosition(*player);
-        ASSERT_TRUE(xdotool.moveTo(at.x + 196, at.y + 16));
-        ASSERT_TRUE(xdotool.press());
-        ASSERT_TRUE(xdotool.release());
-    }
-
-    // Closes the window as a window manager does; the time until the
-    // program has ended, with status 0.
-    std::chrono::milliseconds closeToExit()
-    {
-        const auto closing = std::chrono::steady_clock::now();
-        x11.requestClose(*player);
-        EXPECT_EQ(merlow->waitForExit(10s), 0) << readFile(log);
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - closing);
-        std::cout << "close to exit: " << took.count() << " ms\n";
-        return took;
-    }
-
     void expectTheWindowAnswered()
     {
         ASSERT_TRUE(ping);
