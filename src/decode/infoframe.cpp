@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr std::size_t headerBytes = 4;
+constexpr std::size_t frameHeaderBytes = 4;
 // A VBRI frame has its tag after 32 bytes, whatever the side information.
-constexpr std::size_t vbriOffset = headerBytes + 32;
+constexpr std::size_t vbriOffset = frameHeaderBytes + 32;
 
 std::optional<InfoFrame> readXing(std::span<const std::uint8_t> frame, std::size_t at)
 {
@@ -54,7 +54,7 @@ std::optional<InfoFrame> readVbri(std::span<const std::uint8_t> frame)
 
 std::optional<InfoFrame> readInfoFrame(std::span<const std::uint8_t> frame, const MpegFrameHeader& header)
 {
-    const std::size_t xingOffset = headerBytes + static_cast<std::size_t>(header.sideInfoBytes());
+    const std::size_t xingOffset = frameHeaderBytes + static_cast<std::size_t>(header.sideInfoBytes());
     if (header.layer == 3 && (tagAt(frame, xingOffset, "Xing") || tagAt(frame, xingOffset, "Info")))
         return readXing(frame, xingOffset);
     if (tagAt(frame, vbriOffset, "VBRI"))

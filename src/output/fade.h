@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+
+// How long a backend's fade at a halt lasts.
+inline constexpr std::chrono::milliseconds fadeOutLength{5};
 
 // Linear fades over the first `frames` frames of interleaved samples, so that
 // sound starting or stopping mid-wave does not click.

@@ -12,6 +12,7 @@
 #include <spa/param/audio/format-utils.h>
 #include <spa/pod/builder.h>
 
+#include "output/fade.h"
 #include "output/outputlog.h"
 
 namespace {
@@ -26,7 +27,6 @@ constexpr std::chrono::milliseconds haltBound{250};
 constexpr std::chrono::milliseconds cycleGap{100};
 // The queue the engine keeps ahead of the graph.
 constexpr std::chrono::milliseconds queueAhead{2000};
-constexpr std::chrono::milliseconds fadeLength{5};
 // The graph's cycle this stream asks for, at 48 kHz, the graph's own rate: a
 // halt waits for the next cycle and then plays out the one it fades in, so
 // the cycle bounds how soon a pause is silent; the graph runs at the
@@ -259,7 +259,7 @@ bool PipeWireOutput::openStream(int rate, int channels, std::string& error)
 {
     rate_ = rate;
     channels_ = channels;
-    fadeFrames_ = std::max<std::int64_t>(1, rate * fadeLength.count() / 1000);
+    fadeFrames_ = std::max<std::int64_t>(1, rate * fadeOutLength.count() / 1000);
     queueFrames_ = rate * queueAhead.count() / 1000;
     queue_.assign(static_cast<std::size_t>(queueFrames_ * channels), 0);
     streamState_.store(PW_STREAM_STATE_UNCONNECTED);

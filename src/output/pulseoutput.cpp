@@ -17,8 +17,7 @@ namespace {
 // this far ahead.
 constexpr std::chrono::milliseconds mixedAheadLimit{20};
 constexpr std::chrono::milliseconds mixedAheadMargin{2};
-// At a halt: the fade, then silence to cover until the cork lands.
-constexpr std::chrono::milliseconds fadeLength{5};
+// At a halt, the fade is followed by silence to cover until the cork lands.
 constexpr std::chrono::milliseconds fadeSilence{60};
 // The cork follows this long after the fade should have been heard. A cork
 // drops what the server has taken from the stream and not yet played, and
@@ -75,7 +74,7 @@ bool PulseOutput::openStream(int rate, int channels, std::string& error)
         return static_cast<std::size_t>(stream->framesIn(span) * channels);
     };
     history_.resize(stream->framesIn(historyLength), channels);
-    fade_.assign(samplesIn(fadeLength) + samplesIn(fadeSilence), 0);
+    fade_.assign(samplesIn(fadeOutLength) + samplesIn(fadeSilence), 0);
     silence_.assign(samplesIn(mixedAheadLimit + mixedAheadMargin), 0);
     readAhead_ = stream->framesIn(readAheadFirst);
     stream_ = std::move(stream);
@@ -270,7 +269,7 @@ std::int64_t PulseOutput::halt()
     // Not started, nothing was heard; started, the fade follows what the
     // server may have mixed or read.
     const std::int64_t from = started_ ? std::min<std::int64_t>(fadeStart(heard), written) : heard;
-    std::int64_t fading = std::min<std::int64_t>(stream_->framesIn(fadeLength), written - from);
+    std::int64_t fading = std::min<std::int64_t>(stream_->framesIn(fadeOutLength), written - from);
     if (!started_ || mainLoop_->lost() || !history_.copy(from, fading, fade_.data()))
         fading = 0;
 

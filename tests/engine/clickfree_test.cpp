@@ -28,10 +28,8 @@ namespace {
 
 // Steady play before each change, as a listener pauses after a while.
 constexpr std::size_t steadyFrames = cdRate * 6 / 10;
-// Silent within this of the call, the sink's recorder's own delay included.
 // PipeWire's PulseAudio service plays out what its graph has read, a cycle of
 // up to 21 ms, before a fade can be heard.
-constexpr double promptSeconds = 0.030;
 constexpr double promptThroughPulseServiceSeconds = 0.060;
 
 // How the player reaches its server: PulseAudio named, as the test's own

@@ -19,6 +19,9 @@ inline constexpr double toneA = 440.0;
 inline constexpr std::size_t fadeFrames = cdRate / 200;
 // A gap between tones longer than any zero crossing.
 inline constexpr std::size_t gapFrames = 2000;
+// Pause, stop and replace are heard within this, the sink's recorder's own
+// delay included.
+inline constexpr double promptSeconds = 0.030;
 
 double secondsSince(std::chrono::steady_clock::time_point start);
 

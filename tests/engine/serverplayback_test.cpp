@@ -27,9 +27,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr double toneC = 523.25;
-// Pause, stop and replace are heard within this, the sink's recorder's own
-// delay included.
-constexpr double promptSeconds = 0.030;
 
 // What the test's sound server says of its streams.
 std::string sinkInputs()

@@ -22,8 +22,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr double promptSeconds = 0.030;
-
 class SinkChangesTest : public ::testing::Test {
 protected:
     SinkChangesTest()
