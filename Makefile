@@ -6,7 +6,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 # Most tests wait on what is heard and cost little CPU: twice as many as
-# there are cores run at once (the package's build runs alone).
+# there are cores run at once (the package's build beside them, at idle
+# priority).
 TEST_JOBS ?= $(shell echo $$(( $$(nproc) * 2 )))
 CONFIGURE = cmake -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 SUPPRESSIONS = $(CURDIR)/tests/sanitizers
