@@ -127,6 +127,14 @@ TEST_P(ClickFreeTest, PausesStopsSeeksAndNewFilesAfterSteadyPlayFadeAtOnce)
     const auto lead = firstSound(pcm);
     ASSERT_TRUE(lead.has_value());
     const int toneStep = largestStep(pcm, *lead + cdRate / 10, cdRate / 10);
+    // Where PipeWire's graph misses a cycle on this machine (it logs "client
+    // missed wakeups" for the recorder's node, the player's and the sink's
+    // alike, and two recorders hear the same gaps), the sink plays nothing of
+    // the stream for a cycle of up to 1024 frames at 48 kHz, and the stream
+    // goes on after it unfaded: those edges are the server's, not a change's.
+    const int tonePeak = *std::max_element(pcm.begin() + static_cast<std::ptrdiff_t>(*lead + cdRate / 10),
+                                           pcm.begin() + static_cast<std::ptrdiff_t>(*lead + cdRate / 5));
+    const auto dropped = droppedCycles(pcm, cdRate / 1000, cdRate * 25 / 1000, tonePeak / 2);
     std::vector<double> toSilence;
     int worstStop = 0;
     int worstStart = 0;
@@ -135,7 +143,7 @@ TEST_P(ClickFreeTest, PausesStopsSeeksAndNewFilesAfterSteadyPlayFadeAtOnce)
     for (const auto& [change, called] : made) {
         if (change == Change::Seek || change == Change::Replace) {
             // Faded out and in again, with or without a gap between.
-            const int step = largestStep(pcm, called, cdRate / 5);
+            const int step = largestStep(pcm, called, cdRate / 5, dropped);
             clicks += step > 2 * toneStep ? 1 : 0;
             worstSwitch = std::max(worstSwitch, step);
             continue;
@@ -146,10 +154,10 @@ TEST_P(ClickFreeTest, PausesStopsSeeksAndNewFilesAfterSteadyPlayFadeAtOnce)
         const std::size_t from = called + silence.front().start;
         const std::size_t to = from + silence.front().length;
         toSilence.push_back(static_cast<double>(from - called) / cdRate);
-        const int stopStep = largestStep(pcm, from - 2 * fadeFrames, 3 * fadeFrames);
+        const int stopStep = largestStep(pcm, from - 2 * fadeFrames, 3 * fadeFrames, dropped);
         clicks += stopStep > 2 * toneStep ? 1 : 0;
         worstStop = std::max(worstStop, stopStep);
-        worstStart = std::max(worstStart, largestStep(pcm, to - fadeFrames, 3 * fadeFrames));
+        worstStart = std::max(worstStart, largestStep(pcm, to - fadeFrames, 3 * fadeFrames, dropped));
     }
     std::sort(toSilence.begin(), toSilence.end());
     const auto times = [&](int step) { return static_cast<double>(step) / toneStep; };
@@ -157,7 +165,8 @@ TEST_P(ClickFreeTest, PausesStopsSeeksAndNewFilesAfterSteadyPlayFadeAtOnce)
               << " seeks and new files after steady play, " << clicks << " clicked: silent in a median of "
               << toSilence[toSilence.size() / 2] * 1000 << " ms, at worst " << toSilence.back() * 1000
               << " ms; largest step against the tone's own " << times(worstStop) << "x at a stop, "
-              << times(worstStart) << "x at a start, " << times(worstSwitch) << "x at a seek or a new file\n";
+              << times(worstStart) << "x at a start, " << times(worstSwitch) << "x at a seek or a new file; "
+              << dropped.size() << " cycles dropped by the server\n";
     EXPECT_LT(toSilence.back(),
               GetParam() == Path::PipeWirePulseService ? promptThroughPulseServiceSeconds : promptSeconds);
     EXPECT_LE(worstStop, 2 * toneStep);

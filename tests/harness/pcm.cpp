@@ -82,11 +82,44 @@ std::size_t soundingFrames(const std::vector<std::int16_t>& mono, std::size_t mi
     return mono.size() - silent;
 }
 
-int largestStep(const std::vector<std::int16_t>& mono, std::size_t from, std::size_t count)
+int largestStep(const std::vector<std::int16_t>& mono, std::size_t from, std::size_t count,
+                const std::vector<Stretch>& skipped)
 {
+    const auto atAnEdge = [&](std::size_t i) {
+        return std::any_of(skipped.begin(), skipped.end(),
+                           [&](const Stretch& s) { return i == s.start || i == s.start + s.length; });
+    };
     int largest = 0;
     const std::size_t end = std::min(mono.size(), from + count);
-    for (std::size_t i = from + 1; i < end; ++i)
-        largest = std::max(largest, std::abs(mono[i] - mono[i - 1]));
+    for (std::size_t i = from + 1; i < end; ++i) {
+        if (!atAnEdge(i))
+            largest = std::max(largest, std::abs(mono[i] - mono[i - 1]));
+    }
     return largest;
+}
+
+std::vector<Stretch> droppedCycles(const std::vector<std::int16_t>& mono, std::size_t minLength, std::size_t maxLength,
+                                   int level)
+{
+    // The sound either side is looked for within the shortest run's length.
+    const std::size_t near = minLength;
+    const auto loud = [&](std::size_t from, std::size_t to) {
+        return std::any_of(mono.begin() + static_cast<std::ptrdiff_t>(from),
+                           mono.begin() + static_cast<std::ptrdiff_t>(to),
+                           [&](std::int16_t s) { return std::abs(s) >= level; });
+    };
+    std::vector<Stretch> dropped;
+    for (std::size_t i = near; i + near < mono.size();) {
+        if (mono[i] != 0) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < mono.size() && mono[end] == 0)
+            ++end;
+        if (end - i >= minLength && end - i <= maxLength && end + near <= mono.size() && loud(i - near, i) && loud(end, end + near))
+            dropped.push_back({i, end - i});
+        i = end;
+    }
+    return dropped;
 }

@@ -41,5 +41,13 @@ std::vector<Stretch> silentStretches(const std::vector<std::int16_t>& mono, std:
 // Frames that are not part of a silent stretch of at least `minLength`.
 std::size_t soundingFrames(const std::vector<std::int16_t>& mono, std::size_t minLength);
 
-// The largest step between neighbouring samples in [from, from + count).
-int largestStep(const std::vector<std::int16_t>& mono, std::size_t from, std::size_t count);
+// The largest step between neighbouring samples in [from, from + count),
+// but at the edges of the stretches `skipped`.
+int largestStep(const std::vector<std::int16_t>& mono, std::size_t from, std::size_t count,
+                const std::vector<Stretch>& skipped = {});
+
+// Cycles a sound server's graph dropped: runs of exact zeros from
+// `minLength` to `maxLength` long, with sound at `level` or louder within
+// `minLength` either side, where a fade gives none.
+std::vector<Stretch> droppedCycles(const std::vector<std::int16_t>& mono, std::size_t minLength, std::size_t maxLength,
+                                   int level);
