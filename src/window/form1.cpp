@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "window/form1.h"
 
+#include <QCloseEvent>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include "window/progressbar.h"
 #include "window/progresstimer.h"
 #include "window/runtimeerror.h"
+#include "window/windowlog.h"
 
 namespace {
 
@@ -155,7 +157,17 @@ void Form1::runCommand(void (Form1::*command)())
 
 void Form1::showMessage(const QString& text)
 {
+    if (closed_) {
+        qCDebug(windowLog) << "not shown, as the window is closed:" << text;
+        return;
+    }
     presentMessage_(text);
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    closed_ = true;
+    QWidget::closeEvent(event);
 }
 
 void Form1::reportPlaybackFailure(const QString& path, const QString& reason)

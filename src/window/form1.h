@@ -55,6 +55,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // Progress display: the engine's open notification and the timer's tick.
@@ -88,6 +89,9 @@ private:
     std::unique_ptr<KeyStateSource> keyState_;
     bool clockRunning_ = false;
     bool exposed_ = false;
+    // Once the window is closed the program is ending: what fails after,
+    // such as an open the close abandons, is logged, not shown.
+    bool closed_ = false;
     // Watches the native window's exposure, once the window is shown.
     QObject* exposureWatch_ = nullptr;
 

@@ -196,11 +196,17 @@ TEST_F(WindowTest, AFailingHandlerIsReportedWithANumberAndTheProgramGoesOn)
     EXPECT_EQ(messages.size(), 1U);
 }
 
-TEST_F(WindowTest, AnUnplayableFileIsReportedByPathAndReason)
+TEST_F(WindowTest, AnUnplayableFileIsReportedByPathAndReasonUntilTheWindowIsClosed)
 {
     emit engine->playbackFailed(QStringLiteral("/music/<b>x</b>.mp3"), QStringLiteral("not MPEG audio"));
     ASSERT_EQ(messages.size(), 1U);
     EXPECT_EQ(messages[0], QStringLiteral("Cannot play \"/music/<b>x</b>.mp3\": not MPEG audio"));
+
+    // The program is ending: an open the close abandons shows no box.
+    window.show();
+    window.close();
+    emit engine->playbackFailed(QStringLiteral("/music/y.mp3"), QStringLiteral("cannot open audio output"));
+    EXPECT_EQ(messages.size(), 1U);
 }
 
 TEST(MessageBox, IsModalPlainTextWithOneOkButtonAndTheApplicationTitle)
