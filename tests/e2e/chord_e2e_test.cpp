@@ -23,7 +23,7 @@ TEST_F(DesktopDrop, CapsLockChordsDriveThePlayerWhileAnotherProgramHasTheFocus)
     ASSERT_NE(x11.focusedWindow(), *player);
 
     const auto chord = [&](const char* letter, bool silences) {
-        const auto pressed = std::chrono::steady_clock::now();
+        const auto pressed = now();
         EXPECT_TRUE(xdotool.keyDown({"Caps_Lock", letter}));
         const auto took = timeUntilSilent(silences, pressed);
         // Let go before the next tick would act on the chord again.

@@ -19,7 +19,7 @@ protected:
     // turn silent (or sounding).
     std::optional<std::chrono::milliseconds> soundAfter(const std::string& command, bool silences)
     {
-        const auto sent = std::chrono::steady_clock::now();
+        const auto sent = now();
         playerctl({command});
         return timeUntilSilent(silences, sent);
     }

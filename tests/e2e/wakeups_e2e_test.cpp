@@ -72,7 +72,7 @@ TEST_F(QuietDesktop, PausedOrUnmappedTheWindowSleepsAndItsBarIsRightOnceSeenAgai
     ASSERT_TRUE(waitForSound(1.0)) << readFile(log);
 
     clickPause();
-    ASSERT_TRUE(timeUntilSilent(true, std::chrono::steady_clock::now()));
+    ASSERT_TRUE(timeUntilSilent(true, now()));
     const double paused = windowWakeupsPerSecond(2s);
     std::cout << "paused, the window's thread wakes " << paused << " times a second\n";
     EXPECT_LT(paused, wakeupBound);

@@ -104,12 +104,20 @@ bool DesktopDrop::newestSoundSilent() const
     return !firstSound(pcm).has_value();
 }
 
-std::optional<std::chrono::milliseconds> DesktopDrop::timeUntilSilent(bool silent,
-                                                                      std::chrono::steady_clock::time_point from) const
+std::optional<std::chrono::milliseconds> DesktopDrop::timeUntilSilent(bool silent, Moment from) const
 {
-    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from);
-    const auto took = pollUntil([&] { return newestSoundSilent() == silent; }, 1s - since);
-    return took ? std::optional(since + *took) : std::nullopt;
+    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from.time);
+    if (!pollUntil([&] { return newestSoundSilent() == silent; }, 1s - since))
+        return std::nullopt;
+    const auto pcm = audio->read(from.frame).channel(0);
+    std::optional<std::size_t> turned;
+    if (!silent)
+        turned = firstSound(pcm);
+    else if (const auto stretches = silentStretches(pcm, cdRate / 50); !stretches.empty())
+        turned = stretches.front().start;
+    if (!turned)
+        return std::nullopt;
+    return std::chrono::milliseconds(static_cast<long>(*turned * 1000 / cdRate));
 }
 
 double DesktopDrop::newestTone() const

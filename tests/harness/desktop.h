@@ -74,9 +74,17 @@ protected:
     std::optional<std::size_t> waitForSound(double seconds) const;
     // Whether the newest 20 ms recorded from the sink are silent.
     bool newestSoundSilent() const;
-    // How long until the player's output turns silent (or sounding), after
-    // `from`; nothing within a second.
-    std::optional<std::chrono::milliseconds> timeUntilSilent(bool silent, std::chrono::steady_clock::time_point from) const;
+    // A moment of the test, by the clock and by the sink's recording.
+    struct Moment {
+        std::chrono::steady_clock::time_point time;
+        std::size_t frame;
+    };
+    Moment now() const { return {std::chrono::steady_clock::now(), audio->framesRecorded()}; }
+    // How long after `from` the sink's sound turned silent (or sounding) for
+    // 20 ms, timed by the recording, so that the wait for the 20 ms and the
+    // polling do not count; the recorder's own delay at `from` does. Nothing
+    // within a second.
+    std::optional<std::chrono::milliseconds> timeUntilSilent(bool silent, Moment from) const;
     // The pitch of the newest quarter second the player wrote.
     double newestTone() const;
 
