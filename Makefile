@@ -55,8 +55,9 @@ test-asan: deps
 	  ctest --output-on-failure -j $(TEST_JOBS) -E '$(ASAN_UNTIMED)'
 
 # The suites where threads meet: the engine's and the output's, on real
-# servers, and the window's on the real engine; one test a core, as the
-# instrumented engine runs several times slower. The targets of a few
+# servers, and the window's on the real engine, as many at once as in the
+# other runs: they wait on what is heard more than they compute, slower as
+# the instrumented engine is. The targets of a few
 # milliseconds (a fresh engine's first sound, a large file's, the fades'
 # click-free edges) are timed in the plain run, and but for the fades in the
 # AddressSanitizer run,
@@ -69,7 +70,7 @@ test-tsan: deps
 	@cmake --build $(BUILD)-tsan -j $(JOBS) --target $(TSAN_TESTS)
 	@cd $(BUILD)-tsan && \
 	  TSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/tsan.supp:ignore_noninstrumented_modules=1:halt_on_error=1 \
-	  ctest --output-on-failure -j $(JOBS) -L '^($(subst $(eval) ,|,$(TSAN_TESTS)))$$' -E '$(TSAN_UNTIMED)'
+	  ctest --output-on-failure -j $(TEST_JOBS) -L '^($(subst $(eval) ,|,$(TSAN_TESTS)))$$' -E '$(TSAN_UNTIMED)'
 
 test-fuzz: deps
 	@scripts/fuzz.sh 25 $(BUILD)-fuzz
