@@ -106,7 +106,8 @@ bool DesktopDrop::newestSoundSilent() const
 
 std::optional<std::chrono::milliseconds> DesktopDrop::timeUntilSilent(bool silent, Moment from) const
 {
-    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from.time);
+    const auto since =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from.time);
     if (!pollUntil([&] { return newestSoundSilent() == silent; }, 1s - since))
         return std::nullopt;
     const auto pcm = audio->read(from.frame).channel(0);

@@ -117,8 +117,10 @@ std::vector<Stretch> droppedCycles(const std::vector<std::int16_t>& mono, std::s
         std::size_t end = i;
         while (end < mono.size() && mono[end] == 0)
             ++end;
-        if (end - i >= minLength && end - i <= maxLength && end + near <= mono.size() && loud(i - near, i) && loud(end, end + near))
-            dropped.push_back({i, end - i});
+        const std::size_t length = end - i;
+        if (length >= minLength && length <= maxLength && end + near <= mono.size() && loud(i - near, i)
+            && loud(end, end + near))
+            dropped.push_back({i, length});
         i = end;
     }
     return dropped;
