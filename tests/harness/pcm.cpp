@@ -85,14 +85,14 @@ std::size_t soundingFrames(const std::vector<std::int16_t>& mono, std::size_t mi
 int largestStep(const std::vector<std::int16_t>& mono, std::size_t from, std::size_t count,
                 const std::vector<Stretch>& skipped)
 {
-    const auto atAnEdge = [&](std::size_t i) {
+    const auto isSkipped = [&](std::size_t i) {
         return std::any_of(skipped.begin(), skipped.end(),
-                           [&](const Stretch& s) { return i == s.start || i == s.start + s.length; });
+                           [&](const Stretch& s) { return i >= s.start && i <= s.start + s.length; });
     };
     int largest = 0;
     const std::size_t end = std::min(mono.size(), from + count);
     for (std::size_t i = from + 1; i < end; ++i) {
-        if (!atAnEdge(i))
+        if (!isSkipped(i))
             largest = std::max(largest, std::abs(mono[i] - mono[i - 1]));
     }
     return largest;
@@ -120,7 +120,7 @@ std::vector<Stretch> droppedCycles(const std::vector<std::int16_t>& mono, std::s
         const std::size_t length = end - i;
         if (length >= minLength && length <= maxLength && end + near <= mono.size() && loud(i - near, i)
             && loud(end, end + near))
-            dropped.push_back({i, length});
+            dropped.push_back({i - near, length + 2 * near});
         i = end;
     }
     return dropped;

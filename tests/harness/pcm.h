@@ -42,12 +42,14 @@ std::vector<Stretch> silentStretches(const std::vector<std::int16_t>& mono, std:
 std::size_t soundingFrames(const std::vector<std::int16_t>& mono, std::size_t minLength);
 
 // The largest step between neighbouring samples in [from, from + count),
-// but at the edges of the stretches `skipped`.
+// but those into or within the stretches `skipped` and the step out of each.
 int largestStep(const std::vector<std::int16_t>& mono, std::size_t from, std::size_t count,
                 const std::vector<Stretch>& skipped = {});
 
 // Cycles a sound server's graph dropped: runs of exact zeros from
 // `minLength` to `maxLength` long, with sound at `level` or louder within
-// `minLength` either side, where a fade gives none.
+// `minLength` either side, where a fade gives none. Each stretch spans the
+// run and `minLength` either side of it, where the server's resampler rings
+// at the run's edges.
 std::vector<Stretch> droppedCycles(const std::vector<std::int16_t>& mono, std::size_t minLength, std::size_t maxLength,
                                    int level);
