@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <mutex>
 #include <string_view>
+#include <thread>
 
 #include <alsa/asoundlib.h>
 
+#include "output/fade.h"
 #include "output/outputlog.h"
 
 namespace {
@@ -18,6 +20,19 @@ namespace {
 // The device's queue: long enough that the engine tops it up a few times a
 // second, short enough for little memory.
 constexpr unsigned queueMicroseconds = 500'000;
+// A halt's fade begins this far ahead of what the device has played: it
+// must be written before the device reaches it.
+constexpr std::chrono::milliseconds rewindMargin{2};
+// Silence follows the fade, so that the device runs dry after it has been
+// heard.
+constexpr std::chrono::milliseconds silenceAfterFade{20};
+// What the device may have played meanwhile, where it tells what it took
+// back.
+constexpr std::chrono::milliseconds rewindSlack{5};
+// A new segment drops the device's queue only this long after its delay
+// said the fade would have been heard, as a device that passes its queue on
+// (to a sound server's graph, say) may play it a little later.
+constexpr std::chrono::milliseconds dropAfterFade{5};
 
 // One of libasound's own error messages, formatted into the output's log.
 void logAlsaError(const char* file, int line, const char* function, int error, const char* format, ...)
@@ -114,15 +129,35 @@ bool AlsaOutput::open(int rate, int channels, std::string& error)
                    "set the format", error)
         || !startOnlyWhenAsked(pcm.get(), error))
         return false;
+    snd_pcm_uframes_t bufferFrames = 0;
+    snd_pcm_uframes_t periodFrames = 0;
+    if (!succeeded(snd_pcm_get_params(pcm.get(), &bufferFrames, &periodFrames), "read the buffer's size", error))
+        return false;
+    bufferFrames_ = static_cast<std::int64_t>(bufferFrames);
     qCDebug(outputLog) << "ALSA's default device opened:" << rate << "Hz," << channels << "channels";
     pcm_ = std::move(pcm);
     rate_ = rate;
     channels_ = channels;
+    history_.resize(framesIn(std::chrono::microseconds(queueMicroseconds) + fadeOutLength), channels);
+    fade_.assign(static_cast<std::size_t>(framesIn(fadeOutLength + silenceAfterFade) * channels), 0);
     return true;
+}
+
+std::int64_t AlsaOutput::framesIn(std::chrono::microseconds duration) const
+{
+    return rate_ * duration.count() / 1'000'000;
+}
+
+void AlsaOutput::letFadePlayOut()
+{
+    if (fadeHeardBy_)
+        std::this_thread::sleep_until(*fadeHeardBy_);
+    fadeHeardBy_.reset();
 }
 
 bool AlsaOutput::dropQueued(std::string& error)
 {
+    letFadePlayOut();
     return succeeded(snd_pcm_drop(pcm_.get()), "drop what is queued", error)
            && succeeded(snd_pcm_prepare(pcm_.get()), "prepare", error);
 }
@@ -140,11 +175,13 @@ bool AlsaOutput::prepare(int rate, int channels, std::string& error)
     written_ = 0;
     lastHeard_ = 0;
     haltedAt_.reset();
+    history_.restart();
     return true;
 }
 
 void AlsaOutput::close()
 {
+    letFadePlayOut();
     pcm_.reset();
     failed_ = false;
     started_ = false;
@@ -166,9 +203,13 @@ void AlsaOutput::beginSegmentIfHalted()
 {
     if (!haltedAt_)
         return;
+    std::string error;
+    if (fadeHeardBy_ && !dropQueued(error))
+        fail();
     written_ = 0;
     lastHeard_ = 0;
     haltedAt_.reset();
+    history_.restart();
 }
 
 void AlsaOutput::recoverFromUnderrun()
@@ -223,6 +264,7 @@ void AlsaOutput::write(const std::int16_t* samples, std::size_t frames)
     if (static_cast<std::size_t>(done) < frames)
         qCDebug(outputLog) << "ALSA's default device took" << done << "of" << frames << "frames";
     written_ += done;
+    history_.append(samples, static_cast<std::size_t>(done));
     if (started_ && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_PREPARED)
         startDevice();
 }
@@ -242,12 +284,56 @@ std::int64_t AlsaOutput::halt()
     if (pcm_ == nullptr || haltedAt_)
         return haltedAt_.value_or(0);
     const std::int64_t heard = heardFrames();
+    const bool running = started_ && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_RUNNING;
+    const std::optional<std::int64_t> faded = running ? fadeOutQueued(heard) : std::nullopt;
     std::string error;
-    if (!dropQueued(error))
+    if (!faded && !dropQueued(error))
         fail();
     started_ = false;
-    haltedAt_ = heard;
-    return heard;
+    haltedAt_ = faded.value_or(heard);
+    return *haltedAt_;
+}
+
+std::optional<std::int64_t> AlsaOutput::fadeOutQueued(std::int64_t heard)
+{
+    const std::int64_t fading = std::min(framesIn(fadeOutLength), written_ - heard);
+    // Some devices say they can take back their whole buffer, however
+    // little of it is filled.
+    const snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_.get());
+    const std::int64_t taking = std::min<std::int64_t>(snd_pcm_rewindable(pcm_.get()), bufferFrames_ - room)
+                                - framesIn(rewindMargin);
+    snd_pcm_sframes_t queuedBefore = 0;
+    std::string error;
+    if (fading <= 0 || room < 0 || taking <= 0
+        || !succeeded(snd_pcm_delay(pcm_.get(), &queuedBefore), "read the delay", error))
+        return std::nullopt;
+    const snd_pcm_sframes_t taken = snd_pcm_rewind(pcm_.get(), static_cast<snd_pcm_uframes_t>(taking));
+    snd_pcm_sframes_t queuedAfter = 0;
+    if (taken <= 0 || !succeeded(snd_pcm_delay(pcm_.get(), &queuedAfter), "read the delay", error))
+        return std::nullopt;
+    // A device that has passed its queue on already (to a sound server, say)
+    // may move its pointer back and still play it all.
+    if (queuedBefore - queuedAfter < taken - framesIn(rewindSlack)) {
+        qCDebug(outputLog) << "ALSA's default device did not take back what it had queued:" << queuedBefore
+                           << "frames queued before," << queuedAfter << "after taking back" << taken;
+        return std::nullopt;
+    }
+    const std::int64_t from = written_ - taken;
+    const std::int64_t faded = std::min(fading, written_ - from);
+    if (!history_.copy(from, faded, fade_.data()))
+        return std::nullopt;
+    std::fill(fade_.begin() + static_cast<std::ptrdiff_t>(faded * channels_), fade_.end(), std::int16_t{0});
+    fadeOut(fade_.data(), static_cast<int>(faded), channels_);
+    const auto frames = static_cast<snd_pcm_uframes_t>(fade_.size() / static_cast<std::size_t>(channels_));
+    const snd_pcm_sframes_t done = snd_pcm_writei(pcm_.get(), fade_.data(), frames);
+    if (done < static_cast<snd_pcm_sframes_t>(faded)) {
+        succeeded(static_cast<int>(std::min<snd_pcm_sframes_t>(done, 0)), "write the fade", error);
+        return std::nullopt;
+    }
+    fadeHeardBy_ = std::chrono::steady_clock::now()
+                   + std::chrono::microseconds((queuedAfter + faded) * 1'000'000 / rate_) + dropAfterFade;
+    written_ = from;
+    return from;
 }
 
 std::int64_t AlsaOutput::heardFrames()

@@ -1,17 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "output/audiooutput.h"
+#include "output/writtenhistory.h"
 
 struct _snd_pcm; // NOLINT(bugprone-reserved-identifier): ALSA's own name
 
 // ALSA's default device, where no sound server answers. Opened without
-// blocking and started only when asked; halting drops what is queued at once.
-// The engine's thread makes every call.
+// blocking and started only when asked. A halt takes back what the device
+// has queued and not yet played, and writes a fade in its place; a device
+// that cannot take it back drops its queue at once. The engine's thread
+// makes every call.
 class AlsaOutput final : public AudioOutput {
 public:
     AlsaOutput();
@@ -44,8 +49,16 @@ private:
     };
 
     bool open(int rate, int channels, std::string& error);
-    // Drops what is queued and gets ready for a new segment.
+    std::int64_t framesIn(std::chrono::microseconds duration) const;
+    // Waits until the last halt's fade has been heard, a few milliseconds.
+    void letFadePlayOut();
+    // Drops what is queued and gets ready for a new segment, once the last
+    // halt's fade has been heard.
     bool dropQueued(std::string& error);
+    // Takes back what is queued past what is about to be heard, and writes
+    // a fade from there to silence. The segment frame the fade begins at, or
+    // nothing where the device cannot take its queue back.
+    std::optional<std::int64_t> fadeOutQueued(std::int64_t heard);
     // After a halt, the next write or start begins a new segment.
     void beginSegmentIfHalted();
     // Ready to take samples again after the device ran dry.
@@ -57,10 +70,15 @@ private:
     std::unique_ptr<_snd_pcm, ClosePcm> pcm_;
     int rate_ = 0;
     int channels_ = 0;
+    std::int64_t bufferFrames_ = 0;
     bool failed_ = false;
     bool started_ = false;
     std::int64_t written_ = 0;
     // The segment frame last heard, kept where the device's delay fails.
     std::int64_t lastHeard_ = 0;
     std::optional<std::int64_t> haltedAt_;
+    WrittenHistory history_;
+    std::vector<std::int16_t> fade_;
+    // When the last halt's fade will have been heard, while it plays out.
+    std::optional<std::chrono::steady_clock::time_point> fadeHeardBy_;
 };

@@ -21,9 +21,10 @@
 // whose waits are all short), nameStream (nothing), heardAdvances (always).
 // The engine fades in at each start; a backend fades out at halt() over a
 // few milliseconds, however its server or device takes frames: rewritten in
-// a server's queue (libpulse), or in the next buffer its graph asks for
-// (PipeWire); ALSA's device, for now, drops its queue without one. Every
-// wait on something outside the process has a deadline.
+// a server's queue (libpulse), in the next buffer its graph asks for
+// (PipeWire), or in the device's buffer once taken back from it (ALSA; a
+// device that cannot take its buffer back drops it unfaded). Every wait on
+// something outside the process has a deadline.
 class AudioOutput {
 public:
     AudioOutput() = default;

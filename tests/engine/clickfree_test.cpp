@@ -12,6 +12,7 @@
 #include "engine/eitherserver.h"
 #include "engine/enginestates.h"
 #include "engine/enginetestsupport.h"
+#include "harness/testcard.h"
 #include "support/systemmediaplayer.h"
 #include "support/testdata.h"
 #include "support/wait.h"
@@ -35,12 +36,13 @@ constexpr double promptThroughPulseServiceSeconds = 0.060;
 // How the player reaches its server: PulseAudio named, as the test's own
 // server has no runtime folder of its own; PipeWire found as a desktop's
 // client finds it, by the runtime folder alone; PipeWire's PulseAudio
-// service named.
-enum class Path { PulseAudio, PipeWire, PipeWirePulseService };
+// service named; ALSA's default device where no server answers, a sound
+// card that plays in real time.
+enum class Path { PulseAudio, PipeWire, PipeWirePulseService, Alsa };
 
 std::string pathName(const ::testing::TestParamInfo<Path>& info)
 {
-    const char* names[] = {"PulseAudio", "PipeWire", "PipeWirePulseService"};
+    const char* names[] = {"PulseAudio", "PipeWire", "PipeWirePulseService", "Alsa"};
     return names[static_cast<int>(info.param)];
 }
 
@@ -58,10 +60,20 @@ class ClickFreeTest : public ::testing::TestWithParam<Path> {
 protected:
     ClickFreeTest()
     {
-        findServer(server, GetParam());
-        recording = std::make_unique<SoundServer::Recording>(server.clientEnvironment(), dir.file("heard.raw"));
+        if (GetParam() == Path::Alsa) {
+            card = std::make_unique<TestCard>(dir);
+        } else {
+            server = std::make_unique<EitherServer>(GetParam() == Path::PulseAudio ? Server::PulseAudio
+                                                                                    : Server::PipeWire);
+            findServer(*server, GetParam());
+            recording = std::make_unique<SoundServer::Recording>(server->clientEnvironment(), dir.file("heard.raw"));
+        }
         player = std::make_unique<SystemMediaPlayer>();
     }
+
+    // What the sink or the card has played so far, as recorded.
+    const std::string& heardPath() const { return card ? card->path() : recording->path(); }
+    std::size_t framesRecorded() const { return card ? card->framesRecorded() : recording->framesRecorded(); }
 
     // The first sound from `frame` on, once it has been recorded.
     std::optional<std::size_t> soundFrom(std::size_t frame) const
@@ -69,8 +81,8 @@ protected:
         std::optional<std::size_t> heard;
         waitUntil(
             [&] {
-                if (recording->framesRecorded() > frame + fadeFrames)
-                    heard = firstSound(readPcm(recording->path(), cdRate, 2, frame).channel(0));
+                if (framesRecorded() > frame + fadeFrames)
+                    heard = firstSound(readPcm(heardPath(), cdRate, 2, frame).channel(0));
                 return heard.has_value();
             },
             2s);
@@ -81,15 +93,16 @@ protected:
     {
         return waitUntil(
             [&] {
-                const auto pcm = readPcm(recording->path(), cdRate, 2, frame).channel(0);
+                const auto pcm = readPcm(heardPath(), cdRate, 2, frame).channel(0);
                 return !silentStretches(pcm, gapFrames).empty();
             },
             2s);
     }
 
     const TempDir dir;
-    const EitherServer server{GetParam() == Path::PulseAudio ? Server::PulseAudio : Server::PipeWire};
+    std::unique_ptr<EitherServer> server;
     std::unique_ptr<SoundServer::Recording> recording;
+    std::unique_ptr<TestCard> card;
     std::unique_ptr<SystemMediaPlayer> player;
 };
 
@@ -103,10 +116,10 @@ TEST_P(ClickFreeTest, PausesStopsSeeksAndNewFilesAfterSteadyPlayFadeAtOnce)
     std::vector<std::pair<Change, std::size_t>> made;
     for (int i = 0; i < 2 * static_cast<int>(std::size(round)); ++i) {
         const Change change = round[i % std::size(round)];
-        const auto sounding = soundFrom(recording->framesRecorded());
+        const auto sounding = soundFrom(framesRecorded());
         ASSERT_TRUE(sounding.has_value());
-        ASSERT_TRUE(waitUntil([&] { return recording->framesRecorded() > *sounding + steadyFrames; }, 3s));
-        made.emplace_back(change, recording->framesRecorded());
+        ASSERT_TRUE(waitUntil([&] { return framesRecorded() > *sounding + steadyFrames; }, 3s));
+        made.emplace_back(change, framesRecorded());
         if (change == Change::Pause)
             player->pause();
         else if (change == Change::Stop)
@@ -121,9 +134,9 @@ TEST_P(ClickFreeTest, PausesStopsSeeksAndNewFilesAfterSteadyPlayFadeAtOnce)
         }
     }
     // What follows the last change is heard.
-    ASSERT_TRUE(waitUntil([&] { return recording->framesRecorded() > made.back().second + cdRate / 5; }, 2s));
+    ASSERT_TRUE(waitUntil([&] { return framesRecorded() > made.back().second + cdRate / 5; }, 2s));
 
-    const auto pcm = readPcm(recording->path(), cdRate, 2).channel(0);
+    const auto pcm = readPcm(heardPath(), cdRate, 2).channel(0);
     const auto lead = firstSound(pcm);
     ASSERT_TRUE(lead.has_value());
     // Where PipeWire's graph misses a cycle on this machine (it logs "client
@@ -177,6 +190,7 @@ TEST_P(ClickFreeTest, PausesStopsSeeksAndNewFilesAfterSteadyPlayFadeAtOnce)
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ClickFreeTest,
-                         ::testing::Values(Path::PulseAudio, Path::PipeWire, Path::PipeWirePulseService), pathName);
+                         ::testing::Values(Path::PulseAudio, Path::PipeWire, Path::PipeWirePulseService, Path::Alsa),
+                         pathName);
 
 } // namespace
