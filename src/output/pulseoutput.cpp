@@ -17,23 +17,36 @@ namespace {
 // this far ahead.
 constexpr std::chrono::milliseconds mixedAheadLimit{20};
 constexpr std::chrono::milliseconds mixedAheadMargin{2};
-// At a halt, the fade is followed by silence to cover until the cork lands.
-constexpr std::chrono::milliseconds fadeSilence{60};
-// The cork follows this long after the fade should have been heard. A cork
-// drops what the server has taken from the stream and not yet played, and
-// PipeWire plays up to a quantum behind the time pipewire-pulse reports (it
-// says its sinks mix nothing ahead): corked 2 ms after the fade, 3 to 6 of 12
-// fades through it were cut off halfway; 15 ms after, none of 60.
-constexpr std::chrono::milliseconds corkAfterFade{20};
+// A cork drops what the server has taken from the stream and not yet played,
+// and PipeWire plays up to a quantum behind the time pipewire-pulse reports
+// (it says its sinks mix nothing ahead): corked 2 ms after the fade should
+// have been heard, 3 to 6 of 12 fades through it were cut off halfway; 15 ms
+// after, none of 60. A new segment, which corks and flushes the stream,
+// begins this long after the fade should have been heard.
+constexpr std::chrono::milliseconds fadeHeardMargin{20};
+// A halt's cork follows the fade further behind: where PipeWire's graph
+// misses cycles, as on a loaded machine, it plays the stream tens of
+// milliseconds late, and a cork 20 ms after the fade cut the tone off before
+// it (2 of 8 runs of 12 pauses and stops, at 42 ms). Silence covers until
+// the cork lands.
+constexpr std::chrono::milliseconds corkAfterFade{120};
+constexpr std::chrono::milliseconds fadeSilence{corkAfterFade + std::chrono::milliseconds(80)};
+// A new segment waits, past the time the fade should have been heard, until
+// the server says it has played it, as long as this at most: a graph that
+// ran late plays it late, and a flush cuts it off.
+constexpr std::chrono::milliseconds lateFadeLimit{200};
+constexpr std::chrono::milliseconds lateFadePoll{2};
 // Through a server that plays out what it has read, the fade follows what it
 // may have read by the time the fade reaches it: a cycle more than it had
-// read when asked, by this margin. A cycle is taken to be at least the first
+// read when asked, by this margin (at 2 ms, with both cores busy at idle
+// priority, a few fades began up to 1 ms after the server had read on). A
+// cycle is taken to be at least the first
 // figure until seen to be longer, and at most the limit, PipeWire's default
 // (1024 frames at 48 kHz; a 10 ms recorder makes it 256): without the first,
 // 1 of 16 fades was cut short on a loaded machine, and the server's time
 // read under load can make a cycle seem longer than it is. Each millisecond
 // of it is a millisecond more before a pause is heard.
-constexpr std::chrono::milliseconds readMargin{2};
+constexpr std::chrono::milliseconds readMargin{4};
 constexpr std::chrono::milliseconds readAheadFirst{6};
 constexpr std::chrono::milliseconds readAheadLimit{22};
 // Samples kept for the fade: more than the server holds queued.
@@ -127,9 +140,27 @@ bool PulseOutput::prepare(int rate, int channels, std::string& error)
 
 void PulseOutput::letFadePlayOut()
 {
-    if (stream_ != nullptr && fadeHeardBy_ && !lost())
+    if (stream_ != nullptr && fadeHeardBy_ && !lost()) {
         std::this_thread::sleep_until(*fadeHeardBy_);
+        if (!fadePlayed()) {
+            const auto giveUp = *fadeHeardBy_ + lateFadeLimit;
+            while (!fadePlayed() && std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::sleep_for(lateFadePoll);
+            // PipeWire plays behind what it says, as at the first wait.
+            std::this_thread::sleep_for(fadeHeardMargin);
+        }
+    }
     fadeHeardBy_.reset();
+}
+
+bool PulseOutput::fadePlayed()
+{
+    const std::lock_guard lock(*mainLoop_);
+    std::string error;
+    if (stream_ == nullptr || mainLoop_->lost() || !stream_->readIndex(error))
+        return true;
+    const std::optional<std::int64_t> heard = stream_->heardIndex(error);
+    return !heard || *heard >= fadeEnd_;
 }
 
 void PulseOutput::close()
@@ -283,7 +314,8 @@ std::int64_t PulseOutput::halt()
         const auto untilFaded = stream_->durationOf(from - heard + fading) + std::chrono::milliseconds(2);
         if (stream_->writeAt(fade_.data(), fading + stream_->framesIn(fadeSilence), segmentOrigin_ + from, error)
             && stream_->corkAfter(untilFaded + corkAfterFade, error)) {
-            fadeHeardBy_ = std::chrono::steady_clock::now() + untilFaded + corkAfterFade;
+            fadeHeardBy_ = std::chrono::steady_clock::now() + untilFaded + fadeHeardMargin;
+            fadeEnd_ = segmentOrigin_ + from + fading;
         } else {
             qCDebug(outputLog) << "cannot fade out, corking at once:" << error.c_str();
             fading = 0;

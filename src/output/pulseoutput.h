@@ -79,6 +79,9 @@ private:
     bool beginSegment(std::string& error);
     // A halt's fade is heard before anything replaces it. Without the lock.
     void letFadePlayOut();
+    // Whether the server says it has played the last halt's fade, or cannot
+    // say. Without the lock.
+    bool fadePlayed();
     // With the lock held, on a started segment: the segment frame where a
     // halt's fade begins, the frame heard now being `heard`.
     std::int64_t fadeStart(std::int64_t heard);
@@ -117,6 +120,8 @@ private:
     // When the last halt's fade will have been heard and its cork made, while
     // that is to come: a new segment, in this format or another, waits for it.
     std::optional<std::chrono::steady_clock::time_point> fadeHeardBy_;
+    // The stream's frame where that fade ends.
+    std::int64_t fadeEnd_ = 0;
     // This segment's samples, for the fade at a halt.
     WrittenHistory history_;
     std::vector<std::int16_t> fade_;
