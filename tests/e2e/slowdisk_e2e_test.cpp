@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "harness/desktop.h"
+#include "harness/dragover.h"
 #include "harness/slowreads.h"
 #include "harness/windowping.h"
 #include "support/wait.h"
@@ -104,6 +105,29 @@ protected:
         EXPECT_LT(closeToExit(), 1s);
     }
 
+    // Another file held dragged over the label for `span`: the label takes
+    // it, answering each of the drag's moves within 100 ms.
+    void expectADragOverAnswered(std::chrono::milliseconds span)
+    {
+        const auto window = x11.screenPosition(*player);
+        const DragOver over(display.name(), *player, testFile("cbr44_stereo.mp3").toStdString(),
+                            window.x + labelMiddleX, window.y + labelMiddleY);
+        runEventsFor(span);
+        std::cout << "longest wait for the drag-over's answer: " << over.longestWait().count() << " ms, over "
+                  << over.answered() << " moves\n";
+        EXPECT_TRUE(over.acceptedThroughout());
+        EXPECT_LT(over.longestWait(), 100ms);
+    }
+
+    // A click of `button`, drawn pressed within 100 ms of the press.
+    void expectAClickAnswered(Spot button)
+    {
+        const auto answer = timedClick(button);
+        ASSERT_TRUE(answer) << "the button was not drawn pressed";
+        std::cout << "press to the button drawn pressed: " << answer->count() << " ms\n";
+        EXPECT_LT(*answer, 100ms);
+    }
+
     std::unique_ptr<WindowPing> ping;
 };
 
@@ -114,7 +138,8 @@ protected:
 };
 
 // Opened in full, then given up by Stop, by another file and by the close:
-// each time at once, within a read, while the window answers throughout.
+// each time at once, within a read, while the window answers throughout: the
+// pings, the click of Stop, another file dragged over the label.
 TEST_F(SlowReadsDesktop, StopAnotherFileAndTheCloseGiveAnOpenUpAtOnce)
 {
     drag(path);
@@ -122,7 +147,7 @@ TEST_F(SlowReadsDesktop, StopAnotherFileAndTheCloseGiveAnOpenUpAtOnce)
     std::cout << "reads of a whole open: " << reads.readsBegun() << "\n";
 
     ASSERT_TRUE(dragTheSlowFile(3));
-    clickStop();
+    expectAClickAnswered(stopButton);
     // One read may begin between the count and the click, one after it.
     EXPECT_LE(readsOver(800ms), 2) << "after Stop";
 
@@ -135,6 +160,7 @@ TEST_F(SlowReadsDesktop, StopAnotherFileAndTheCloseGiveAnOpenUpAtOnce)
     EXPECT_LE(reads.readsBegun() - atReplacing, 2) << "after another file";
 
     ASSERT_TRUE(dragTheSlowFile(3));
+    expectADragOverAnswered(400ms);
     expectTheWindowAnsweredAndClosesAtOnce();
 }
 
@@ -162,6 +188,8 @@ TEST_F(BlockedCheckDesktop, ACheckThatDoesNotAnswerIsRefusedWithinASecondAndHold
 {
     drag(path);
     // While the check waits; the box that ends the wait is judged apart.
+    expectADragOverAnswered(300ms);
+    expectAClickAnswered(pauseButton);
     std::this_thread::sleep_until(dropped + 900ms);
     expectTheWindowAnswered(" while the check waits");
     ping.reset();
