@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "harness/desktop.h"
+#include "harness/dragover.h"
 #include "harness/slowreads.h"
 #include "harness/windowping.h"
 #include "support/wait.h"
@@ -59,11 +60,24 @@ protected:
         std::cout << "dropped at " << ping->sinceStart().count() << " ms of the pings\n";
     }
 
-    // Waits until `count` more reads of the slow file have begun.
-    bool readsGoOn(long count, std::chrono::milliseconds timeout = 5s) const
+    // Drags the slow file onto the label and waits until `count` reads of it
+    // have begun since: its check's, then its open's.
+    ::testing::AssertionResult dragTheSlowFile(long count)
     {
         const long from = reads.readsBegun();
-        return waitUntil([&] { return reads.readsBegun() >= from + count; }, timeout);
+        drag(path);
+        if (waitUntil([&] { return reads.readsBegun() >= from + count; }, 5s))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << reads.readsBegun() - from << " reads begun; the player's log:\n"
+                                             << readFile(log);
+    }
+
+    // Whether the player is heard, for 0.1 s.
+    ::testing::AssertionResult heard() const
+    {
+        if (waitForSound(0.1))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "nothing heard; the player's log:\n" << readFile(log);
     }
 
     // The reads of the slow file begun over `span` from now.
@@ -74,13 +88,44 @@ protected:
         return reads.readsBegun() - from;
     }
 
-    void expectTheWindowAnswered()
+    // The pings so far each answered within 100 ms.
+    void expectTheWindowAnswered(const char* when = "")
     {
         ASSERT_TRUE(ping);
-        std::cout << "longest wait for the window: " << ping->longestWait().count() << " ms, from "
+        std::cout << "longest wait for the window" << when << ": " << ping->longestWait().count() << " ms, from "
                   << ping->longestAt().count() << " ms on, over " << ping->answered() << " pings\n";
         EXPECT_GT(ping->answered(), 0);
         EXPECT_LT(ping->longestWait(), 100ms);
+    }
+
+    // The pings answered so, then a close that ends the program within a second.
+    void expectTheWindowAnsweredAndClosesAtOnce()
+    {
+        expectTheWindowAnswered();
+        EXPECT_LT(closeToExit(), 1s);
+    }
+
+    // Another file held dragged over the label for `span`: the label takes
+    // it, answering each of the drag's moves within 100 ms.
+    void expectADragOverAnswered(std::chrono::milliseconds span)
+    {
+        const auto window = x11.screenPosition(*player);
+        const DragOver over(display.name(), *player, testFile("cbr44_stereo.mp3").toStdString(),
+                            window.x + labelMiddleX, window.y + labelMiddleY);
+        runEventsFor(span);
+        std::cout << "longest wait for the drag-over's answer: " << over.longestWait().count() << " ms, over "
+                  << over.answered() << " moves\n";
+        EXPECT_TRUE(over.acceptedThroughout());
+        EXPECT_LT(over.longestWait(), 100ms);
+    }
+
+    // A click of `button`, drawn pressed within 100 ms of the press.
+    void expectAClickAnswered(Spot button)
+    {
+        const auto answer = timedClick(button);
+        ASSERT_TRUE(answer) << "the button was not drawn pressed";
+        std::cout << "press to the button drawn pressed: " << answer->count() << " ms\n";
+        EXPECT_LT(*answer, 100ms);
     }
 
     std::unique_ptr<WindowPing> ping;
@@ -93,32 +138,30 @@ protected:
 };
 
 // Opened in full, then given up by Stop, by another file and by the close:
-// each time at once, within a read, while the window answers throughout.
+// each time at once, within a read, while the window answers throughout: the
+// pings, the click of Stop, another file dragged over the label.
 TEST_F(SlowReadsDesktop, StopAnotherFileAndTheCloseGiveAnOpenUpAtOnce)
 {
     drag(path);
-    ASSERT_TRUE(waitForSound(0.1)) << readFile(log);
+    ASSERT_TRUE(heard());
     std::cout << "reads of a whole open: " << reads.readsBegun() << "\n";
 
-    drag(path);
-    ASSERT_TRUE(readsGoOn(3)) << readFile(log);
-    clickStop();
+    ASSERT_TRUE(dragTheSlowFile(3));
+    expectAClickAnswered(stopButton);
     // One read may begin between the count and the click, one after it.
     EXPECT_LE(readsOver(800ms), 2) << "after Stop";
 
     // The other file's drag takes a few reads' time to begin.
-    drag(path);
-    ASSERT_TRUE(readsGoOn(1)) << readFile(log);
+    ASSERT_TRUE(dragTheSlowFile(1));
     dragOntoLabel("cbr44_stereo.mp3");
     const long atReplacing = reads.readsBegun();
-    ASSERT_TRUE(waitForSound(0.1)) << readFile(log);
+    ASSERT_TRUE(heard());
     runEventsFor(400ms);
     EXPECT_LE(reads.readsBegun() - atReplacing, 2) << "after another file";
 
-    drag(path);
-    ASSERT_TRUE(readsGoOn(3)) << readFile(log);
-    expectTheWindowAnswered();
-    EXPECT_LT(closeToExit(), 1s);
+    ASSERT_TRUE(dragTheSlowFile(3));
+    expectADragOverAnswered(400ms);
+    expectTheWindowAnsweredAndClosesAtOnce();
 }
 
 // The engine's first read of the file blocks for 10 s, as on a network share
@@ -130,11 +173,9 @@ protected:
 
 TEST_F(BlockedOpenDesktop, AReadThatNeverReturnsDoesNotHoldTheClose)
 {
-    drag(path);
-    ASSERT_TRUE(waitUntil([&] { return reads.readsBegun() >= 2; }, 5s)) << readFile(log);
+    ASSERT_TRUE(dragTheSlowFile(2));
     runEventsFor(100ms);
-    expectTheWindowAnswered();
-    EXPECT_LT(closeToExit(), 1s);
+    expectTheWindowAnsweredAndClosesAtOnce();
 }
 
 // The drop's own check of the file blocks for 3 s.
@@ -147,9 +188,10 @@ TEST_F(BlockedCheckDesktop, ACheckThatDoesNotAnswerIsRefusedWithinASecondAndHold
 {
     drag(path);
     // While the check waits; the box that ends the wait is judged apart.
+    expectADragOverAnswered(300ms);
+    expectAClickAnswered(pauseButton);
     std::this_thread::sleep_until(dropped + 900ms);
-    std::cout << "longest wait for the window while the check waits: " << ping->longestWait().count() << " ms\n";
-    EXPECT_LT(ping->longestWait(), 100ms);
+    expectTheWindowAnswered(" while the check waits");
     ping.reset();
     const auto box = x11.findWindow("Merlow", 3s);
     ASSERT_TRUE(box) << readFile(log);
@@ -160,9 +202,8 @@ TEST_F(BlockedCheckDesktop, ACheckThatDoesNotAnswerIsRefusedWithinASecondAndHold
 
     // Another file, while the check's read is still held.
     drag(testFile("cbr44_stereo.mp3").toStdString());
-    ASSERT_TRUE(waitForSound(0.1)) << readFile(log);
-    expectTheWindowAnswered();
-    EXPECT_LT(closeToExit(), 1s);
+    ASSERT_TRUE(heard());
+    expectTheWindowAnsweredAndClosesAtOnce();
 }
 
 // Each read of the file lasts 150 ms, the drop's check too.
@@ -176,7 +217,7 @@ protected:
 TEST_F(SlowCheckDesktop, ACloseDuringTheCheckOfAnotherFileEndsTheProgramAtOnce)
 {
     dragOntoLabel("cbr44_stereo.mp3");
-    ASSERT_TRUE(waitForSound(0.1)) << readFile(log);
+    ASSERT_TRUE(heard());
     drag(path);
     EXPECT_LT(closeToExit(), 1s);
 }

@@ -67,12 +67,37 @@ void DesktopDrop::dragSourceOntoLabel(std::vector<std::string> arguments)
     dropped = std::chrono::steady_clock::now();
 }
 
-void DesktopDrop::click(int x, int y)
+void DesktopDrop::click(Spot at)
 {
-    const auto at = x11.screenPosition(*player);
-    ASSERT_TRUE(xdotool.moveTo(at.x + x, at.y + y));
+    const auto window = x11.screenPosition(*player);
+    ASSERT_TRUE(xdotool.moveTo(window.x + at.x, window.y + at.y));
     ASSERT_TRUE(xdotool.press());
     ASSERT_TRUE(xdotool.release());
+}
+
+std::optional<std::chrono::milliseconds> DesktopDrop::timedClick(Spot button)
+{
+    const auto window = x11.screenPosition(*player);
+    EXPECT_TRUE(xdotool.moveTo(window.x + button.x, window.y + button.y));
+    // The button's face, its edges left out, as drawn under the pointer once
+    // it has settled.
+    const auto face = [&] { return x11.grab(*player, {button.x - 28, button.y - 10}, {56, 20}).pixels; };
+    auto before = face();
+    pollUntil(
+        [&] {
+            auto now = face();
+            const bool settled = now == before;
+            before = std::move(now);
+            return settled;
+        },
+        1s, 50ms);
+    const auto pressing = std::chrono::steady_clock::now();
+    EXPECT_TRUE(xdotool.press());
+    const bool drawn = pollUntil([&] { return face() != before; }, 1s).has_value();
+    const auto answer =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pressing);
+    EXPECT_TRUE(xdotool.release());
+    return drawn ? std::optional(answer) : std::nullopt;
 }
 
 std::chrono::milliseconds DesktopDrop::closeToExit()

@@ -59,12 +59,24 @@ protected:
     // Drags what the source is told to offer (its command line) onto the label.
     void dragSourceOntoLabel(std::vector<std::string> arguments);
 
-    // A click of the pointer at `x`, `y` in the player's window, and the
-    // buttons' middles as the window lays them out.
-    void click(int x, int y);
-    void clickPlay() { click(36, 16); }
-    void clickPause() { click(116, 16); }
-    void clickStop() { click(196, 16); }
+    // A point of the player's window, and the buttons' middles as the window
+    // lays them out.
+    struct Spot {
+        int x;
+        int y;
+    };
+    static constexpr Spot playButton{36, 16};
+    static constexpr Spot pauseButton{116, 16};
+    static constexpr Spot stopButton{196, 16};
+    // A click of the pointer at `at` in the player's window.
+    void click(Spot at);
+    void clickPlay() { click(playButton); }
+    void clickPause() { click(pauseButton); }
+    void clickStop() { click(stopButton); }
+    // Clicks `button` as click() does, and times the window's answer as the
+    // user sees it: from the press until the button is drawn pressed.
+    // Nothing within a second.
+    std::optional<std::chrono::milliseconds> timedClick(Spot button);
 
     // Closes the window as a window manager's close button does; the time
     // until the program has ended, with status 0.

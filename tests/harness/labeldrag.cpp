@@ -19,6 +19,6 @@ LabelDrag dragOntoLabel(const std::string& dragSourceBinary, const std::string& 
         return drag;
     const auto at = x11.screenPosition(player);
     const auto from = x11.screenPosition(*drag.sourceWindow);
-    drag.dragged = xdotool.drag(from.x + 100, from.y + 50, at.x + 352, at.y + 20);
+    drag.dragged = xdotool.drag(from.x + 100, from.y + 50, at.x + labelMiddleX, at.y + labelMiddleY);
     return drag;
 }

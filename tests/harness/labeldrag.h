@@ -10,6 +10,10 @@
 #include "harness/x11window.h"
 #include "harness/xdotool.h"
 
+// The middle of the player's label, in its window.
+inline constexpr int labelMiddleX = 352;
+inline constexpr int labelMiddleY = 20;
+
 // A drag from the stand-in file manager onto the middle of the player's
 // label, made with the pointer as a user makes it. The source offers what its
 // command line says, and prints on its stdout how the drag ended. An earlier

@@ -1,91 +1,58 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "harness/windowping.h"
 
-#include <X11/Xlib.h>
+#include <memory>
 
-#include <algorithm>
-
-#include <poll.h>
+#include "harness/windowquestion.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr auto pingEvery = std::chrono::milliseconds(20);
+// _NET_WM_PING, answered by the window sending the message back to the root
+// window.
+class Ping : public WindowQuestion {
+public:
+    explicit Ping(Window window) : window_(window) {}
 
-long long nowUs()
-{
-    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
-}
+    void begin(Display* display) override
+    {
+        // The answer goes to those who follow the root window's structure or
+        // that of its children.
+        XSelectInput(display, DefaultRootWindow(display), StructureNotifyMask | SubstructureNotifyMask);
+        protocols_ = XInternAtom(display, "WM_PROTOCOLS", False);
+        ping_ = XInternAtom(display, "_NET_WM_PING", False);
+    }
+
+    void ask(Display* display) override
+    {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window_;
+        event.xclient.message_type = protocols_;
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(ping_);
+        event.xclient.data.l[1] = ++serial_;
+        event.xclient.data.l[2] = static_cast<long>(window_);
+        XSendEvent(display, window_, False, NoEventMask, &event);
+    }
+
+    bool answers(Display* /*display*/, const XEvent& event) override
+    {
+        return event.type == ClientMessage && event.xclient.message_type == protocols_
+               && static_cast<Atom>(event.xclient.data.l[0]) == ping_ && event.xclient.data.l[1] == serial_;
+    }
+
+    void end(Display* /*display*/) override {}
+
+private:
+    const Window window_;
+    Atom protocols_ = None;
+    Atom ping_ = None;
+    long serial_ = 0;
+};
 
 } // namespace
 
 WindowPing::WindowPing(const std::string& displayName, Window window)
-    : thread_([this, displayName, window] { run(displayName, window); })
+    : WindowProbe(displayName, std::make_unique<Ping>(window))
 {
-}
-
-WindowPing::~WindowPing()
-{
-    stopping_ = true;
-    thread_.join();
-}
-
-std::chrono::milliseconds WindowPing::longestWait() const
-{
-    long long longest = longestUs_.load();
-    if (const long long since = awaitedSinceUs_.load(); since != 0)
-        longest = std::max(longest, nowUs() - since);
-    return std::chrono::milliseconds(longest / 1000);
-}
-
-void WindowPing::run(const std::string& displayName, Window window)
-{
-    Display* display = XOpenDisplay(displayName.c_str());
-    if (display == nullptr)
-        return;
-    const Window root = DefaultRootWindow(display);
-    // The answer is sent to the root window, to those who follow its
-    // structure or that of its children.
-    XSelectInput(display, root, StructureNotifyMask | SubstructureNotifyMask);
-    const Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
-    const Atom ping = XInternAtom(display, "_NET_WM_PING", False);
-    long serial = 0;
-    const long long start = nowUs();
-    while (!stopping_) {
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window;
-        event.xclient.message_type = protocols;
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = static_cast<long>(ping);
-        event.xclient.data.l[1] = ++serial;
-        event.xclient.data.l[2] = static_cast<long>(window);
-        const long long sent = nowUs();
-        awaitedSinceUs_ = sent;
-        XSendEvent(display, window, False, NoEventMask, &event);
-        XFlush(display);
-        bool answered = false;
-        while (!answered && !stopping_) {
-            while (!answered && XPending(display) > 0) {
-                XEvent reply{};
-                XNextEvent(display, &reply);
-                answered = reply.type == ClientMessage && reply.xclient.message_type == protocols
-                           && static_cast<Atom>(reply.xclient.data.l[0]) == ping && reply.xclient.data.l[1] == serial;
-            }
-            if (!answered) {
-                pollfd connection{ConnectionNumber(display), POLLIN, 0};
-                poll(&connection, 1, 5);
-            }
-        }
-        awaitedSinceUs_ = 0;
-        if (!answered)
-            break;
-        if (nowUs() - sent > longestUs_.load()) {
-            longestUs_ = nowUs() - sent;
-            longestAtUs_ = sent - start;
-        }
-        ++answered_;
-        std::this_thread::sleep_until(Clock::now() + pingEvery);
-    }
-    XCloseDisplay(display);
 }

@@ -131,9 +131,13 @@ X11Connection::Point X11Connection::screenPosition(Window window)
 
 X11Connection::Image X11Connection::grab(Window window)
 {
-    const Size size = clientSize(window);
+    return grab(window, {0, 0}, clientSize(window));
+}
+
+X11Connection::Image X11Connection::grab(Window window, Point from, Size size)
+{
     Image image{size.width, size.height, {}};
-    XImage* x = XGetImage(display_, window, 0, 0, static_cast<unsigned>(size.width),
+    XImage* x = XGetImage(display_, window, from.x, from.y, static_cast<unsigned>(size.width),
                           static_cast<unsigned>(size.height), AllPlanes, ZPixmap);
     if (x == nullptr)
         return {};

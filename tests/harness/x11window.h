@@ -54,6 +54,8 @@ public:
         std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
     };
     Image grab(Window window);
+    // The part of the window from `from`, of `size`.
+    Image grab(Window window, Point from, Size size);
 
     // The window that has the keyboard focus.
     Window focusedWindow();
