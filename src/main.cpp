@@ -9,7 +9,7 @@
 #include "decode/mpg123decoder.h"
 #include "engine/mediaplayer.h"
 #include "mpris/mprisservice.h"
-#include "output/serveroralsaoutput.h"
+#include "output/systemoutput.h"
 #include "platform/displaycheck.h"
 #include "platform/systemkeystate.h"
 #include "platform/sessionbus.h"
@@ -35,7 +35,7 @@ int main(int argc, char* argv[])
                        [](const std::string& message) { std::fprintf(stderr, "merlow: %s\n", message.c_str()); });
     // MP3 files decoded by libmpg123, played through the sound server or ALSA.
     // The sound server's mixer shows it under the desktop entry's name and id.
-    auto* engine = new MediaPlayer(std::make_unique<ServerOrAlsaOutput>(ApplicationIdentity{"Merlow", MERLOW_APP_ID}),
+    auto* engine = new MediaPlayer(systemOutput(ApplicationIdentity{"Merlow", MERLOW_APP_ID}),
                                    &Mpg123Decoder::open);
     Form1 window(engine, std::move(keys));
     window.show();

@@ -30,6 +30,8 @@ public:
     // open, which this does not foresee.
     static bool defaultAvoidsServer(std::string& error);
 
+    const char* name() const override { return "ALSA device"; }
+    bool avoidsUnansweredServer(std::string& error) const override { return defaultAvoidsServer(error); }
     bool prepare(int rate, int channels, std::string& error) override;
     bool isOpen() const override { return pcm_ != nullptr; }
     void close() override;

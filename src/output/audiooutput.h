@@ -15,10 +15,13 @@
 // generously, so that neither it nor the sound server wakes often, and still
 // silences at once when halted.
 //
-// Mandatory: prepare, isOpen, close, lost, writable, write, endOfData,
-// start, halt, heardFrames, refillPeriod. Optional, with what they do where
-// a backend does not: warmUp (nothing), abandonWaits (nothing: a backend
-// whose waits are all short), nameStream (nothing), heardAdvances (always).
+// Mandatory: name, prepare, isOpen, close, lost, writable, write,
+// endOfData, start, halt, heardFrames, refillPeriod. Optional, with what they
+// do where a backend does not: applies (always), unanswered (never),
+// avoidsUnansweredServer (always), warmUp (nothing), abandonWaits (nothing:
+// a backend whose waits are all short), nameStream (nothing), heardAdvances
+// (always). The program's backends are tried in the order systemoutput.cpp
+// lists them (firstworkingoutput.h).
 // The engine fades in at each start; a backend fades out at halt() over a
 // few milliseconds, however its server or device takes frames: rewritten in
 // a server's queue (libpulse), in the next buffer its graph asks for
@@ -32,6 +35,21 @@ public:
     AudioOutput& operator=(const AudioOutput&) = delete;
     virtual ~AudioOutput() = default;
 
+    // What it plays through, for the log and the reasons it gives.
+    virtual const char* name() const = 0;
+    // Whether it is worth asking here at all, found without waiting: a
+    // server's socket is there, say.
+    virtual bool applies() const { return true; }
+    // After a prepare() that failed: whether what it plays through let a
+    // bound pass without answering, rather than refusing.
+    virtual bool unanswered() const { return false; }
+    // Whether it may be asked once a server did not answer: false, with the
+    // reason in `error`, where it would wait on that server again.
+    virtual bool avoidsUnansweredServer(std::string& error) const
+    {
+        static_cast<void>(error);
+        return true;
+    }
     // Gets ready for a first prepare() to be quick, where it can, without
     // waiting on anything.
     virtual void warmUp() {}

@@ -126,8 +126,10 @@ PipeWireOutput::~PipeWireOutput()
     close();
 }
 
-bool PipeWireOutput::daemonListens()
+bool PipeWireOutput::applies() const
 {
+    if (std::getenv("PULSE_SERVER") != nullptr)
+        return false;
     const std::string socket = runtimeSocket();
     std::error_code error;
     return !socket.empty() && std::filesystem::is_socket(socket, error);

@@ -41,10 +41,10 @@ public:
     explicit PipeWireOutput(ApplicationIdentity identity);
     ~PipeWireOutput() override;
 
-    // Whether a PipeWire daemon's socket is in the user's runtime folder,
-    // without connecting to it.
-    static bool daemonListens();
-
+    const char* name() const override { return "PipeWire stream"; }
+    // Where a PipeWire daemon's socket is in the user's runtime folder and no
+    // PulseAudio server is named, found without connecting.
+    bool applies() const override;
     void warmUp() override;
     void abandonWaits() override;
     bool prepare(int rate, int channels, std::string& error) override;

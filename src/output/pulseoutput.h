@@ -48,8 +48,9 @@ public:
     void warmUp() override;
     bool prepare(int rate, int channels, std::string& error) override;
     void abandonWaits() override { waitCancel_.cancel(); }
+    const char* name() const override { return "sound server"; }
     // The last prepare() failed because the server let a bound pass.
-    bool serverUnanswered() const { return serverUnanswered_; }
+    bool unanswered() const override { return serverUnanswered_; }
     bool isOpen() const override { return stream_ != nullptr; }
     void close() override;
     bool lost() const override;

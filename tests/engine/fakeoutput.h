@@ -40,6 +40,7 @@ public:
 
     explicit FakeOutput(std::shared_ptr<Log> log, double speed = 1.0) : log_(std::move(log)), speed_(speed) {}
 
+    const char* name() const override { return "fake output"; }
     bool prepare(int rate, int channels, std::string& /*error*/) override
     {
         rate_ = rate;

@@ -332,8 +332,9 @@ TEST_F(EngineTest, AFailedOpenLeavesTheServerResting)
     QSignalSpy failures(&player, &MediaEngine::playbackFailed);
     player.setFileName(testFile("not_mpeg.mp3"));
     ASSERT_TRUE(failures.wait(5000));
-    runEventsFor(100ms);
-    EXPECT_EQ(sinkInputs().find("Corked: no"), std::string::npos) << sinkInputs();
+    // Corked once the fade before it has played out.
+    EXPECT_TRUE(waitUntil([&] { return sinkInputs().find("Corked: no") == std::string::npos; }, 1s))
+        << sinkInputs();
 }
 
 TEST_F(EngineTest, AFileDeletedCutShortOrZeroedWhilePlayingEndsOrPlaysOnCleanly)

@@ -5,14 +5,14 @@
 
 #include "decode/mpg123decoder.h"
 #include "engine/mediaplayer.h"
-#include "output/serveroralsaoutput.h"
+#include "output/systemoutput.h"
 
 // The engine as the program builds it: MP3 files decoded by libmpg123,
 // played through the sound server or ALSA.
 class SystemMediaPlayer : public MediaPlayer {
 public:
     explicit SystemMediaPlayer(QObject* parent = nullptr)
-        : MediaPlayer(std::make_unique<ServerOrAlsaOutput>(ApplicationIdentity{"Merlow", MERLOW_APP_ID}),
+        : MediaPlayer(systemOutput(ApplicationIdentity{"Merlow", MERLOW_APP_ID}),
                       &Mpg123Decoder::open, parent)
     {
     }

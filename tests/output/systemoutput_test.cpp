@@ -14,7 +14,7 @@
 #include "harness/process.h"
 #include "harness/tempdir.h"
 #include "harness/withoutserver.h"
-#include "output/serveroralsaoutput.h"
+#include "output/systemoutput.h"
 
 namespace {
 
@@ -90,7 +90,7 @@ private:
 // No sound server answers and ALSA has no default device: the output says
 // why of both, and libasound's own complaint goes to the output's log, not
 // to stderr, where it would follow every file dropped on the window.
-TEST(ServerOrAlsaOutput, WithNeitherServerNorDeviceSaysWhyAndPrintsNothingToStderr)
+TEST(SystemOutput, WithNeitherServerNorDeviceSaysWhyAndPrintsNothingToStderr)
 {
     const TempDir dir;
     playWithoutServer(dir, "# no devices\n");
@@ -100,10 +100,10 @@ TEST(ServerOrAlsaOutput, WithNeitherServerNorDeviceSaysWhyAndPrintsNothingToStde
     std::string printed;
     const OutputLog log;
     {
-        ServerOrAlsaOutput output({"Merlow", MERLOW_APP_ID});
+        const auto output = systemOutput({"Merlow", MERLOW_APP_ID});
         StderrCapture stderrCapture(dir.file("stderr.txt"));
-        prepared = output.prepare(44100, 2, error);
-        output.close();
+        prepared = output->prepare(44100, 2, error);
+        output->close();
         printed = stderrCapture.text();
     }
     EXPECT_FALSE(prepared);
