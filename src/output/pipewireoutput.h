@@ -63,6 +63,8 @@ public:
     std::chrono::milliseconds refillPeriod() const override;
 
 private:
+    // The queue the engine keeps ahead of the graph.
+    static constexpr std::chrono::milliseconds queueAhead{2000};
     // Where the graph's callback stands in a segment.
     enum Phase : int { Idle, Playing, HaltAsked, Halted };
 
