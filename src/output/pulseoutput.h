@@ -66,6 +66,16 @@ public:
     std::chrono::milliseconds refillPeriod() const override;
 
 private:
+    // A halt's cork follows the fade this far behind: where PipeWire's graph
+    // misses cycles, as on a loaded machine, it plays the stream tens of
+    // milliseconds late, and a cork 20 ms after the fade cut the tone off
+    // before it (2 of 8 runs of 12 pauses and stops, at 42 ms). Silence
+    // covers until the cork lands.
+    static constexpr std::chrono::milliseconds corkAfterFade{120};
+    static constexpr std::chrono::milliseconds fadeSilence{corkAfterFade + std::chrono::milliseconds(80)};
+    // What a server that plays out what it has read is taken to read ahead of
+    // what is heard, until seen to read further (pulsehalt.cpp).
+    static constexpr std::chrono::milliseconds readAheadFirst{6};
     bool startConnecting(std::string& error);
     // Connecting where no connection is under way, then waiting until it is
     // ready.
