@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <mutex>
 #include <string_view>
-#include <thread>
 
 #include <alsa/asoundlib.h>
 
+#include "output/alsaerror.h"
 #include "output/fade.h"
 #include "output/outputlog.h"
 
@@ -20,19 +20,6 @@ namespace {
 // The device's queue: long enough that the engine tops it up a few times a
 // second, short enough for little memory.
 constexpr unsigned queueMicroseconds = 500'000;
-// A halt's fade begins this far ahead of what the device has played: it
-// must be written before the device reaches it.
-constexpr std::chrono::milliseconds rewindMargin{2};
-// Silence follows the fade, so that the device runs dry after it has been
-// heard.
-constexpr std::chrono::milliseconds silenceAfterFade{20};
-// What the device may have played meanwhile, where it tells what it took
-// back.
-constexpr std::chrono::milliseconds rewindSlack{5};
-// A new segment drops the device's queue only this long after its delay
-// said the fade would have been heard, as a device that passes its queue on
-// (to a sound server's graph, say) may play it a little later.
-constexpr std::chrono::milliseconds dropAfterFade{5};
 
 // One of libasound's own error messages, formatted into the output's log.
 void logAlsaError(const char* file, int line, const char* function, int error, const char* format, ...)
@@ -48,9 +35,26 @@ void logAlsaError(const char* file, int line, const char* function, int error, c
                                  << ')' << (error != 0 ? ": " : "") << (error != 0 ? snd_strerror(error) : "");
 }
 
-// A call that returned `status`: true where it succeeded, else its reason
-// is in `error` and in the log.
-bool succeeded(int status, const char* what, std::string& error)
+// The device starts on start() alone, not on the first write: its start
+// threshold is past anything a write could fill.
+bool startOnlyWhenAsked(snd_pcm_t* pcm, std::string& error)
+{
+    snd_pcm_sw_params_t* allocated = nullptr;
+    if (!alsaSucceeded(snd_pcm_sw_params_malloc(&allocated), "allocate software parameters", error))
+        return false;
+    const std::unique_ptr<snd_pcm_sw_params_t, decltype(&snd_pcm_sw_params_free)> software(allocated,
+                                                                                          &snd_pcm_sw_params_free);
+    snd_pcm_uframes_t boundary = 0;
+    return alsaSucceeded(snd_pcm_sw_params_current(pcm, software.get()), "read the software parameters", error)
+           && alsaSucceeded(snd_pcm_sw_params_get_boundary(software.get(), &boundary), "read the boundary", error)
+           && alsaSucceeded(snd_pcm_sw_params_set_start_threshold(pcm, software.get(), boundary),
+                        "set the start threshold", error)
+           && alsaSucceeded(snd_pcm_sw_params(pcm, software.get()), "set the software parameters", error);
+}
+
+} // namespace
+
+bool alsaSucceeded(int status, const char* what, std::string& error)
 {
     if (status >= 0)
         return true;
@@ -59,29 +63,10 @@ bool succeeded(int status, const char* what, std::string& error)
     return false;
 }
 
-// The device starts on start() alone, not on the first write: its start
-// threshold is past anything a write could fill.
-bool startOnlyWhenAsked(snd_pcm_t* pcm, std::string& error)
-{
-    snd_pcm_sw_params_t* allocated = nullptr;
-    if (!succeeded(snd_pcm_sw_params_malloc(&allocated), "allocate software parameters", error))
-        return false;
-    const std::unique_ptr<snd_pcm_sw_params_t, decltype(&snd_pcm_sw_params_free)> software(allocated,
-                                                                                          &snd_pcm_sw_params_free);
-    snd_pcm_uframes_t boundary = 0;
-    return succeeded(snd_pcm_sw_params_current(pcm, software.get()), "read the software parameters", error)
-           && succeeded(snd_pcm_sw_params_get_boundary(software.get(), &boundary), "read the boundary", error)
-           && succeeded(snd_pcm_sw_params_set_start_threshold(pcm, software.get(), boundary),
-                        "set the start threshold", error)
-           && succeeded(snd_pcm_sw_params(pcm, software.get()), "set the software parameters", error);
-}
-
-} // namespace
-
 void AlsaOutput::ClosePcm::operator()(snd_pcm_t* pcm) const
 {
     std::string error;
-    succeeded(snd_pcm_close(pcm), "close", error);
+    alsaSucceeded(snd_pcm_close(pcm), "close", error);
 }
 
 AlsaOutput::AlsaOutput()
@@ -123,7 +108,7 @@ bool AlsaOutput::open(int rate, int channels, std::string& error)
         return false;
     }
     std::unique_ptr<snd_pcm_t, ClosePcm> pcm(opened);
-    if (!succeeded(snd_pcm_set_params(pcm.get(), SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
+    if (!alsaSucceeded(snd_pcm_set_params(pcm.get(), SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
                                       static_cast<unsigned>(channels), static_cast<unsigned>(rate), 1,
                                       queueMicroseconds),
                    "set the format", error)
@@ -131,7 +116,7 @@ bool AlsaOutput::open(int rate, int channels, std::string& error)
         return false;
     snd_pcm_uframes_t bufferFrames = 0;
     snd_pcm_uframes_t periodFrames = 0;
-    if (!succeeded(snd_pcm_get_params(pcm.get(), &bufferFrames, &periodFrames), "read the buffer's size", error))
+    if (!alsaSucceeded(snd_pcm_get_params(pcm.get(), &bufferFrames, &periodFrames), "read the buffer's size", error))
         return false;
     bufferFrames_ = static_cast<std::int64_t>(bufferFrames);
     qCDebug(outputLog) << "ALSA's default device opened:" << rate << "Hz," << channels << "channels";
@@ -146,20 +131,6 @@ bool AlsaOutput::open(int rate, int channels, std::string& error)
 std::int64_t AlsaOutput::framesIn(std::chrono::microseconds duration) const
 {
     return rate_ * duration.count() / 1'000'000;
-}
-
-void AlsaOutput::letFadePlayOut()
-{
-    if (fadeHeardBy_)
-        std::this_thread::sleep_until(*fadeHeardBy_);
-    fadeHeardBy_.reset();
-}
-
-bool AlsaOutput::dropQueued(std::string& error)
-{
-    letFadePlayOut();
-    return succeeded(snd_pcm_drop(pcm_.get()), "drop what is queued", error)
-           && succeeded(snd_pcm_prepare(pcm_.get()), "prepare", error);
 }
 
 bool AlsaOutput::prepare(int rate, int channels, std::string& error)
@@ -216,14 +187,14 @@ void AlsaOutput::recoverFromUnderrun()
 {
     std::string error;
     if (snd_pcm_state(pcm_.get()) == SND_PCM_STATE_XRUN
-        && !succeeded(snd_pcm_prepare(pcm_.get()), "recover from an underrun", error))
+        && !alsaSucceeded(snd_pcm_prepare(pcm_.get()), "recover from an underrun", error))
         fail();
 }
 
 void AlsaOutput::startDevice()
 {
     std::string error;
-    if (!succeeded(snd_pcm_start(pcm_.get()), "start", error))
+    if (!alsaSucceeded(snd_pcm_start(pcm_.get()), "start", error))
         fail();
 }
 
@@ -237,7 +208,7 @@ std::size_t AlsaOutput::writable()
     if (available < 0) {
         // Run dry or full is passing; anything else loses the device.
         std::string error;
-        if (!succeeded(static_cast<int>(available), "ask for room", error) && available != -EPIPE
+        if (!alsaSucceeded(static_cast<int>(available), "ask for room", error) && available != -EPIPE
             && available != -EAGAIN)
             fail();
         return 0;
@@ -256,7 +227,7 @@ void AlsaOutput::write(const std::int16_t* samples, std::size_t frames)
         // Full, or run dry meanwhile: these samples are not played, and are
         // not counted. Anything else loses the device.
         std::string error;
-        succeeded(static_cast<int>(done), "write", error);
+        alsaSucceeded(static_cast<int>(done), "write", error);
         if (done != -EAGAIN && done != -EPIPE)
             fail();
         return;
@@ -279,63 +250,6 @@ void AlsaOutput::start()
         startDevice();
 }
 
-std::int64_t AlsaOutput::halt()
-{
-    if (pcm_ == nullptr || haltedAt_)
-        return haltedAt_.value_or(0);
-    const std::int64_t heard = heardFrames();
-    const bool running = started_ && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_RUNNING;
-    const std::optional<std::int64_t> faded = running ? fadeOutQueued(heard) : std::nullopt;
-    std::string error;
-    if (!faded && !dropQueued(error))
-        fail();
-    started_ = false;
-    haltedAt_ = faded.value_or(heard);
-    return *haltedAt_;
-}
-
-std::optional<std::int64_t> AlsaOutput::fadeOutQueued(std::int64_t heard)
-{
-    const std::int64_t fading = std::min(framesIn(fadeOutLength), written_ - heard);
-    // Some devices say they can take back their whole buffer, however
-    // little of it is filled.
-    const snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_.get());
-    const std::int64_t taking = std::min<std::int64_t>(snd_pcm_rewindable(pcm_.get()), bufferFrames_ - room)
-                                - framesIn(rewindMargin);
-    snd_pcm_sframes_t queuedBefore = 0;
-    std::string error;
-    if (fading <= 0 || room < 0 || taking <= 0
-        || !succeeded(snd_pcm_delay(pcm_.get(), &queuedBefore), "read the delay", error))
-        return std::nullopt;
-    const snd_pcm_sframes_t taken = snd_pcm_rewind(pcm_.get(), static_cast<snd_pcm_uframes_t>(taking));
-    snd_pcm_sframes_t queuedAfter = 0;
-    if (taken <= 0 || !succeeded(snd_pcm_delay(pcm_.get(), &queuedAfter), "read the delay", error))
-        return std::nullopt;
-    // A device that has passed its queue on already (to a sound server, say)
-    // may move its pointer back and still play it all.
-    if (queuedBefore - queuedAfter < taken - framesIn(rewindSlack)) {
-        qCDebug(outputLog) << "ALSA's default device did not take back what it had queued:" << queuedBefore
-                           << "frames queued before," << queuedAfter << "after taking back" << taken;
-        return std::nullopt;
-    }
-    const std::int64_t from = written_ - taken;
-    const std::int64_t faded = std::min(fading, written_ - from);
-    if (!history_.copy(from, faded, fade_.data()))
-        return std::nullopt;
-    std::fill(fade_.begin() + static_cast<std::ptrdiff_t>(faded * channels_), fade_.end(), std::int16_t{0});
-    fadeOut(fade_.data(), static_cast<int>(faded), channels_);
-    const auto frames = static_cast<snd_pcm_uframes_t>(fade_.size() / static_cast<std::size_t>(channels_));
-    const snd_pcm_sframes_t done = snd_pcm_writei(pcm_.get(), fade_.data(), frames);
-    if (done < static_cast<snd_pcm_sframes_t>(faded)) {
-        succeeded(static_cast<int>(std::min<snd_pcm_sframes_t>(done, 0)), "write the fade", error);
-        return std::nullopt;
-    }
-    fadeHeardBy_ = std::chrono::steady_clock::now()
-                   + std::chrono::microseconds((queuedAfter + faded) * 1'000'000 / rate_) + dropAfterFade;
-    written_ = from;
-    return from;
-}
-
 std::int64_t AlsaOutput::heardFrames()
 {
     if (haltedAt_)
@@ -350,7 +264,7 @@ std::int64_t AlsaOutput::heardFrames()
         // Where the delay cannot be read, the last position stands.
         snd_pcm_sframes_t delay = 0;
         std::string error;
-        if (succeeded(snd_pcm_delay(pcm_.get(), &delay), "read the delay", error))
+        if (alsaSucceeded(snd_pcm_delay(pcm_.get(), &delay), "read the delay", error))
             lastHeard_ = std::clamp<std::int64_t>(written_ - delay, 0, written_);
         return lastHeard_;
     }

@@ -46,6 +46,10 @@ public:
     std::chrono::milliseconds refillPeriod() const override;
 
 private:
+    // Silence follows a halt's fade, so that the device runs dry after it
+    // has been heard.
+    static constexpr std::chrono::milliseconds silenceAfterFade{20};
+
     struct ClosePcm {
         void operator()(_snd_pcm* pcm) const;
     };
