@@ -26,8 +26,11 @@ void FirstWorkingOutput::nameStream(const std::string& title)
         backend->nameStream(title);
 }
 
-OutputAnswer FirstWorkingOutput::ask(AudioOutput& backend, bool unanswered, int rate, int channels,
-                                     std::string& error)
+namespace {
+
+// Asks `backend` to play, after `unanswered` (whether one before it did not
+// answer); its reason in `error` where it does not.
+OutputAnswer ask(AudioOutput& backend, bool unanswered, int rate, int channels, std::string& error)
 {
     if (unanswered && !backend.avoidsUnansweredServer(error))
         return OutputAnswer::Refused;
@@ -35,6 +38,8 @@ OutputAnswer FirstWorkingOutput::ask(AudioOutput& backend, bool unanswered, int 
         return OutputAnswer::Used;
     return backend.unanswered() ? OutputAnswer::Unanswered : OutputAnswer::Refused;
 }
+
+} // namespace
 
 bool FirstWorkingOutput::prepare(int rate, int channels, std::string& error)
 {

@@ -45,10 +45,6 @@ public:
     std::chrono::milliseconds refillPeriod() const override;
 
 private:
-    // Asks `backend` to play, after `unanswered` (whether one before it did
-    // not answer); its reason in `error` where it does not.
-    OutputAnswer ask(AudioOutput& backend, bool unanswered, int rate, int channels, std::string& error);
-
     std::vector<std::unique_ptr<AudioOutput>> backends_;
     AudioOutput* current_ = nullptr;
     // Set by abandonWaits(), from any thread: no backend is asked after it.

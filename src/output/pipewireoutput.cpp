@@ -29,7 +29,7 @@ constexpr int graphRate = 48000;
 std::string runtimeSocket()
 {
     const char* remote = std::getenv("PIPEWIRE_REMOTE");
-    const std::string name = remote != nullptr && *remote != '\0' ? remote : "pipewire-0";
+    std::string name = remote != nullptr && *remote != '\0' ? remote : "pipewire-0";
     if (name.starts_with('/'))
         return name;
     for (const char* variable : {"PIPEWIRE_RUNTIME_DIR", "XDG_RUNTIME_DIR"}) {

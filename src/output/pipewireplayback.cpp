@@ -4,7 +4,7 @@
 #include "output/pipewireoutput.h"
 
 #include <algorithm>
-#include <time.h>
+#include <ctime>
 
 #include <pipewire/pipewire.h>
 
