@@ -22,10 +22,13 @@
 // a backend whose waits are all short), nameStream (nothing), heardAdvances
 // (always). The program's backends are tried in the order systemoutput.cpp
 // lists them (firstworkingoutput.h).
+// A backend pushes frames to its server or device as the engine writes them
+// (libpulse, ALSA), or keeps a PullQueue (pullqueue.h) that its server's
+// callback pulls from, each cycle asking for what it plays (PipeWire).
 // The engine fades in at each start; a backend fades out at halt() over a
 // few milliseconds, however its server or device takes frames: rewritten in
-// a server's queue (libpulse), in the next buffer its graph asks for
-// (PipeWire), or in the device's buffer once taken back from it (ALSA; a
+// a server's queue (libpulse), in the next frames its graph pulls (a
+// PullQueue), or in the device's buffer once taken back from it (ALSA; a
 // device that cannot take its buffer back drops it unfaded). Every wait on
 // something outside the process has a deadline.
 class AudioOutput {

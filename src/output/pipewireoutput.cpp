@@ -225,7 +225,7 @@ bool PipeWireOutput::prepare(int rate, int channels, std::string& error)
         close();
     if (!connect(error))
         return false;
-    if (phase_.load() == Playing)
+    if (queue_.phase() == PullQueue::Playing)
         halt();
     pw_thread_loop_lock(loop_);
     if (stream_ != nullptr && (rate != rate_ || channels != channels_))
@@ -237,7 +237,7 @@ bool PipeWireOutput::prepare(int rate, int channels, std::string& error)
         return false;
     }
     setActive(false);
-    phase_.store(Halted);
+    queue_.stop();
     beginSegmentIfHalted();
     return true;
 }
@@ -246,9 +246,7 @@ bool PipeWireOutput::openStream(int rate, int channels, std::string& error)
 {
     rate_ = rate;
     channels_ = channels;
-    fadeFrames_ = std::max<std::int64_t>(1, rate * fadeOutLength.count() / 1000);
-    queueFrames_ = rate * queueAhead.count() / 1000;
-    queue_.assign(static_cast<std::size_t>(queueFrames_ * channels), 0);
+    queue_.reset(channels, rate * queueAhead.count() / 1000, rate * fadeOutLength.count() / 1000);
     streamState_.store(PW_STREAM_STATE_UNCONNECTED);
 
     pw_properties* properties = pw_properties_new(
@@ -331,7 +329,7 @@ void PipeWireOutput::close()
         std::swap(loop, loop_);
     }
     pw_thread_loop_destroy(loop);
-    phase_.store(Idle);
+    queue_.stop();
 }
 
 void PipeWireOutput::nameStream(const std::string& title)

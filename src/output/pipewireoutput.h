@@ -7,12 +7,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <semaphore>
 #include <string>
-#include <vector>
 
 #include "output/applicationidentity.h"
 #include "output/audiooutput.h"
+#include "output/pullqueue.h"
 
 struct pw_thread_loop;
 struct pw_context;
@@ -31,11 +30,10 @@ struct spa_hook;
 // holds the thread loop's lock around each call into libpipewire. The
 // thread loop's thread runs the connection's and the stream's events, with
 // that lock held: they set the atomic state below and wake the engine. The
-// graph's own real-time thread runs process(), which takes no lock: it reads
-// the queue between the atomic read and written counts, and hands a halt
-// over through the atomic phase and a semaphore. Lock order: the thread
-// loop's lock, then the engine's mutex (the events wake the engine);
-// `loopMutex_` comes before the thread loop's lock.
+// graph's own real-time thread runs process(), which takes no lock: it pulls
+// from the queue, whose own comment says how the two threads share it. Lock
+// order: the thread loop's lock, then the engine's mutex (the events wake
+// the engine); `loopMutex_` comes before the thread loop's lock.
 class PipeWireOutput final : public AudioOutput {
 public:
     explicit PipeWireOutput(ApplicationIdentity identity);
@@ -55,7 +53,7 @@ public:
 
     std::size_t writable() override;
     void write(const std::int16_t* samples, std::size_t frames) override;
-    void endOfData() override { endOfData_.store(true, std::memory_order_release); }
+    void endOfData() override { queue_.endOfData(); }
     void start() override;
     std::int64_t halt() override;
     std::int64_t heardFrames() override;
@@ -65,9 +63,6 @@ public:
 private:
     // The queue the engine keeps ahead of the graph.
     static constexpr std::chrono::milliseconds queueAhead{2000};
-    // Where the graph's callback stands in a segment.
-    enum Phase : int { Idle, Playing, HaltAsked, Halted };
-
     bool startConnecting(std::string& error);
     bool connect(std::string& error);
     // With the lock held.
@@ -101,28 +96,14 @@ private:
     int syncSeq_ = 0;
     int rate_ = 0;
     int channels_ = 0;
-    std::int64_t fadeFrames_ = 0;
 
     // Set by the thread loop's events.
     std::atomic<bool> synced_{false};
     std::atomic<bool> lost_{false};
     std::atomic<int> streamState_{0};
 
-    // The queue: the engine writes after `written_`, the graph's callback
-    // reads after `read_`; both count segment frames.
-    std::vector<std::int16_t> queue_;
-    std::int64_t queueFrames_ = 0;
-    std::atomic<std::int64_t> written_{0};
-    std::atomic<std::int64_t> read_{0};
-    std::atomic<int> phase_{Idle};
-    std::atomic<bool> endOfData_{false};
-    std::atomic<bool> ranDry_{false};
-    std::atomic<std::int64_t> haltedAt_{0};
-    // The graph's thread alone: where the fade of a halt asked for began,
-    // and whether the buffer that ends it has been given.
-    std::int64_t fadeFrom_ = -1;
-    bool fadeEnded_ = false;
-    std::binary_semaphore haltHeard_{0};
+    // What the engine writes ahead, and the graph's callback plays.
+    PullQueue queue_;
     // What the callback said of the last cycle: the segment frame heard at
     // a monotonic time, the frames it gave, and when it ran. Written by the
     // graph's thread under the sequence count, read by the engine's.

@@ -37,19 +37,13 @@ void PipeWireOutput::setActive(bool active)
 
 void PipeWireOutput::beginSegmentIfHalted()
 {
-    if (phase_.load() != Halted)
+    if (!queue_.beginSegmentIfHalted())
         return;
-    // The callback takes nothing from the queue while halted or idle.
-    read_.store(0);
-    written_.store(0, std::memory_order_release);
-    endOfData_.store(false);
-    ranDry_.store(false);
     lastHeard_ = 0;
     timingSequence_.fetch_add(1, std::memory_order_release);
     anchorFrame_.store(0);
     anchorNs_.store(0);
     timingSequence_.fetch_add(1, std::memory_order_release);
-    phase_.store(Idle, std::memory_order_release);
 }
 
 std::size_t PipeWireOutput::writable()
@@ -57,8 +51,7 @@ std::size_t PipeWireOutput::writable()
     if (stream_ == nullptr || lost())
         return 0;
     beginSegmentIfHalted();
-    const std::int64_t queued = written_.load() - read_.load(std::memory_order_acquire);
-    return static_cast<std::size_t>(std::max<std::int64_t>(queueFrames_ - queued, 0));
+    return static_cast<std::size_t>(queue_.writable());
 }
 
 void PipeWireOutput::write(const std::int16_t* samples, std::size_t frames)
@@ -66,15 +59,7 @@ void PipeWireOutput::write(const std::int16_t* samples, std::size_t frames)
     if (stream_ == nullptr || lost() || frames == 0)
         return;
     beginSegmentIfHalted();
-    const std::int64_t at = written_.load();
-    const auto count = std::min<std::int64_t>(static_cast<std::int64_t>(frames), static_cast<std::int64_t>(writable()));
-    for (std::int64_t done = 0; done < count;) {
-        const std::int64_t slot = (at + done) % queueFrames_;
-        const std::int64_t run = std::min(count - done, queueFrames_ - slot);
-        std::copy_n(samples + done * channels_, run * channels_, queue_.data() + slot * channels_);
-        done += run;
-    }
-    written_.store(at + count, std::memory_order_release);
+    queue_.write(samples, static_cast<std::int64_t>(frames));
 }
 
 void PipeWireOutput::start()
@@ -83,34 +68,22 @@ void PipeWireOutput::start()
         return;
     beginSegmentIfHalted();
     lastCycleNs_.store(monotonicNs());
-    phase_.store(Playing, std::memory_order_release);
+    queue_.start();
     setActive(true);
 }
 
 std::int64_t PipeWireOutput::halt()
 {
-    int phase = phase_.load();
-    if (stream_ == nullptr || phase == Halted)
-        return haltedAt_.load();
-    if (phase == Idle) {
-        // Never started: nothing was heard.
-        haltedAt_.store(0);
-        phase_.store(Halted);
-        return 0;
-    }
-    static_cast<void>(haltHeard_.try_acquire());
-    phase_.store(HaltAsked, std::memory_order_release);
+    if (stream_ == nullptr || !queue_.askHalt())
+        return queue_.haltedAt();
     const bool running = streamState_.load() == PW_STREAM_STATE_STREAMING && !lost();
-    const bool signalled = running && haltHeard_.try_acquire_for(haltBound);
-    if (!signalled) {
+    if (!running || !queue_.awaitHalt(haltBound)) {
         // The graph does not run the stream: nothing more of it is heard.
         qCDebug(outputLog) << "PipeWire's graph" << (running ? "did not take the halt in time" : "does not run the stream");
-        phase = HaltAsked;
-        if (phase_.compare_exchange_strong(phase, Halted))
-            haltedAt_.store(std::min(heardNow(), read_.load()));
+        queue_.haltNow(heardNow());
     }
     setActive(false);
-    return haltedAt_.load();
+    return queue_.haltedAt();
 }
 
 void PipeWireOutput::process()
@@ -127,63 +100,19 @@ void PipeWireOutput::process()
     std::int64_t frames = data.maxsize / stride;
     if (buffer->requested != 0)
         frames = std::min<std::int64_t>(frames, static_cast<std::int64_t>(buffer->requested));
-    auto* out = static_cast<std::int16_t*>(data.data);
-
-    const int phase = phase_.load(std::memory_order_acquire);
-    const std::int64_t read = read_.load();
-    if (phase != HaltAsked) {
-        fadeFrom_ = -1;
-        fadeEnded_ = false;
-    }
-    std::int64_t taken = 0;
-    if (phase == HaltAsked && fadeEnded_) {
-        // A buffer is played the cycle after it is given: the one that ends
-        // the fade plays now, and the halt is done.
-        int asked = HaltAsked;
-        if (phase_.compare_exchange_strong(asked, Halted)) {
-            haltedAt_.store(read);
-            haltHeard_.release();
-        }
-    } else if (phase == Playing || phase == HaltAsked) {
-        const std::int64_t available = written_.load(std::memory_order_acquire) - read;
-        if (phase == HaltAsked && fadeFrom_ < 0)
-            fadeFrom_ = read;
-        const std::int64_t fadeLeft = phase == HaltAsked ? fadeFrom_ + fadeFrames_ - read : frames;
-        taken = std::min({frames, fadeLeft, available});
-        for (std::int64_t done = 0; done < taken;) {
-            const std::int64_t slot = (read + done) % queueFrames_;
-            const std::int64_t run = std::min(taken - done, queueFrames_ - slot);
-            std::copy_n(queue_.data() + slot * channels_, run * channels_, out + done * channels_);
-            done += run;
-        }
-        read_.store(read + taken, std::memory_order_release);
-        if (phase == HaltAsked) {
-            // The fade may span cycles shorter than itself.
-            for (std::int64_t i = 0; i < taken; ++i) {
-                const std::int64_t gain = fadeFrom_ + fadeFrames_ - (read + i);
-                for (int c = 0; c < channels_; ++c) {
-                    std::int16_t& sample = out[i * channels_ + c];
-                    sample = static_cast<std::int16_t>(sample * gain / (fadeFrames_ + 1));
-                }
-            }
-            fadeEnded_ = taken == fadeLeft || taken == available;
-        } else if (taken < frames && endOfData_.load(std::memory_order_acquire)) {
-            ranDry_.store(true);
-        }
-    }
-    std::fill(out + taken * channels_, out + frames * channels_, std::int16_t{0});
+    const PullQueue::Pulled pulled = queue_.pull(static_cast<std::int16_t*>(data.data), frames);
     data.chunk->offset = 0;
     data.chunk->stride = static_cast<std::int32_t>(stride);
     data.chunk->size = static_cast<std::uint32_t>(frames * stride);
 
     // This buffer's first frame is heard after the graph's delay.
     pw_time time{};
-    if (phase == Playing && pw_stream_get_time_n(stream_, &time, sizeof time) == 0 && time.rate.denom != 0) {
+    if (pulled.playing && pw_stream_get_time_n(stream_, &time, sizeof time) == 0 && time.rate.denom != 0) {
         const std::int64_t delayFrames = time.delay * rate_ * time.rate.num / time.rate.denom
                                          + static_cast<std::int64_t>(time.buffered)
                                          + static_cast<std::int64_t>(time.queued) / stride;
         timingSequence_.fetch_add(1, std::memory_order_acq_rel);
-        anchorFrame_.store(read - delayFrames, std::memory_order_relaxed);
+        anchorFrame_.store(pulled.from - delayFrames, std::memory_order_relaxed);
         anchorNs_.store(time.now, std::memory_order_relaxed);
         timingSequence_.fetch_add(1, std::memory_order_release);
     }
@@ -205,18 +134,18 @@ std::int64_t PipeWireOutput::heardNow() const
     if (at == 0)
         return 0;
     const std::int64_t since = std::max<std::int64_t>(monotonicNs() - at, 0);
-    return std::clamp<std::int64_t>(frame + since * rate_ / 1'000'000'000, 0, read_.load(std::memory_order_acquire));
+    return std::clamp<std::int64_t>(frame + since * rate_ / 1'000'000'000, 0, queue_.read());
 }
 
 std::int64_t PipeWireOutput::heardFrames()
 {
-    const int phase = phase_.load();
-    if (phase == Halted)
-        return haltedAt_.load();
-    if (phase == Idle || stream_ == nullptr)
+    const PullQueue::Phase phase = queue_.phase();
+    if (phase == PullQueue::Halted)
+        return queue_.haltedAt();
+    if (phase == PullQueue::Idle || stream_ == nullptr)
         return 0;
-    if (ranDry_.load())
-        lastHeard_ = written_.load();
+    if (queue_.ranDry())
+        lastHeard_ = queue_.written();
     else
         lastHeard_ = std::max(lastHeard_, heardNow());
     return lastHeard_;
@@ -224,7 +153,7 @@ std::int64_t PipeWireOutput::heardFrames()
 
 bool PipeWireOutput::heardAdvances()
 {
-    if (stream_ == nullptr || lost() || phase_.load() != Playing || ranDry_.load())
+    if (stream_ == nullptr || lost() || queue_.phase() != PullQueue::Playing || queue_.ranDry())
         return false;
     const auto since = std::chrono::nanoseconds(monotonicNs() - lastCycleNs_.load());
     return streamState_.load() == PW_STREAM_STATE_STREAMING && since < cycleGap;
