@@ -17,12 +17,12 @@ namespace {
 // and PipeWire plays up to a quantum behind the time pipewire-pulse reports
 // (it says its sinks mix nothing ahead): corked 2 ms after the fade should
 // have been heard, 3 to 6 of 12 fades through it were cut off halfway; 15 ms
-// after, none of 60. A new segment, which corks and flushes the stream,
-// begins this long after the fade should have been heard.
+// after, none of 60. Through PipeWire, a new segment, which corks and flushes
+// the stream, begins this long after the fade should have been heard.
 constexpr std::chrono::milliseconds fadeHeardMargin{20};
-// A new segment waits, past the time the fade should have been heard, until
-// the server says it has played it, as long as this at most: a graph that
-// ran late plays it late, and a flush cuts it off.
+// Through PipeWire, a new segment waits, past the time the fade should have
+// been heard, until the server says it has played it, as long as this at
+// most: a graph that ran late plays it late, and a flush cuts it off.
 constexpr std::chrono::milliseconds lateFadeLimit{200};
 constexpr std::chrono::milliseconds lateFadePoll{2};
 // Through a server that plays out what it has read, the fade follows what it
@@ -44,7 +44,7 @@ void PulseOutput::letFadePlayOut()
 {
     if (stream_ != nullptr && fadeHeardBy_ && !lost()) {
         std::this_thread::sleep_until(*fadeHeardBy_);
-        if (!fadePlayed()) {
+        if (!stream_->takesBackWhatItRead() && !fadePlayed()) {
             const auto giveUp = *fadeHeardBy_ + lateFadeLimit;
             while (!fadePlayed() && std::chrono::steady_clock::now() < giveUp)
                 std::this_thread::sleep_for(lateFadePoll);
@@ -91,7 +91,9 @@ std::int64_t PulseOutput::halt()
         const auto untilFaded = stream_->durationOf(from - heard + fading) + std::chrono::milliseconds(2);
         if (stream_->writeAt(fade_.data(), fading + stream_->framesIn(fadeSilence), segmentOrigin_ + from, error)
             && stream_->corkAfter(untilFaded + corkAfterFade, error)) {
-            fadeHeardBy_ = std::chrono::steady_clock::now() + untilFaded + fadeHeardMargin;
+            // PulseAudio plays the fade when it says: only PipeWire needs the margin.
+            const auto margin = stream_->takesBackWhatItRead() ? std::chrono::milliseconds(0) : fadeHeardMargin;
+            fadeHeardBy_ = std::chrono::steady_clock::now() + untilFaded + margin;
             fadeEnd_ = segmentOrigin_ + from + fading;
         } else {
             qCDebug(outputLog) << "cannot fade out, corking at once:" << error.c_str();
