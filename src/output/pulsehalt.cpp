@@ -46,8 +46,9 @@ void PulseOutput::letFadePlayOut()
         std::this_thread::sleep_until(*fadeHeardBy_);
         if (!stream_->takesBackWhatItRead() && !fadePlayed()) {
             const auto giveUp = *fadeHeardBy_ + lateFadeLimit;
-            while (!fadePlayed() && std::chrono::steady_clock::now() < giveUp)
+            do
                 std::this_thread::sleep_for(lateFadePoll);
+            while (!fadePlayed() && std::chrono::steady_clock::now() < giveUp);
             // PipeWire plays behind what it says, as at the first wait.
             std::this_thread::sleep_for(fadeHeardMargin);
         }
