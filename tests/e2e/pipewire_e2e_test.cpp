@@ -21,7 +21,9 @@ protected:
     PipeWireDesktop() : DesktopDrop(PlayerLaunch{}, DesktopServer::PipeWire) {}
 };
 
-TEST_F(PipeWireDesktop, PlaysPausesAndStopsThroughPipeWireAndPlaysAgainAfterItsRestart)
+// Timed in the plain build only: the instrumented one is slower than a
+// listener's.
+TEST_F(PipeWireDesktop, PlaysPausesAndStopsThroughPipeWireEachHeardWithin30Ms)
 {
     dragOntoLabel("cbr44_long.mp3");
     ASSERT_TRUE(waitForSound(0.3)) << readFile(log);
@@ -44,6 +46,12 @@ TEST_F(PipeWireDesktop, PlaysPausesAndStopsThroughPipeWireAndPlaysAgainAfterItsR
     measure("play", [&] { clickPlay(); }, true);
     measure("stop", [&] { clickStop(); }, false);
     measure("play", [&] { clickPlay(); }, true);
+}
+
+TEST_F(PipeWireDesktop, SaysOnceThatTheServerDiedAndPlaysAgainAfterItsRestart)
+{
+    dragOntoLabel("cbr44_long.mp3");
+    ASSERT_TRUE(waitForSound(0.3)) << readFile(log);
 
     // The server dies mid-play: said once, in one box.
     pipewire->killServer();
