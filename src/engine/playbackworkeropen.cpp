@@ -85,7 +85,7 @@ void PlaybackWorker::reportOpen(const OpenRequest& request, bool opened, const s
     });
     const auto generation = static_cast<unsigned long long>(request.generation);
     if (!reported)
-        qCDebug(engineLog, "open %llu abandoned for a newer one", generation);
+        qCDebug(engineLog, "open %llu left unreported: a newer one was asked for, or the engine ends", generation);
     else if (abandoned)
         qCDebug(engineLog, "open %llu abandoned", generation);
     else if (opened)
