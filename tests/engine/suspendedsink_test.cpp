@@ -30,7 +30,7 @@ namespace {
 // recorder's blocks (10 ms each, 30 ms at most under load, printed: a
 // reading is compared with the next block too), the sink's monitor passing
 // sound on before the sink's clock counts it heard (the null sink's
-// configured latency, 10 ms), and a pause's fade (5 ms) playing on past the
+// configured latency, 10 ms), and a pause's fade (3 ms) playing on past the
 // paused sample.
 constexpr double heardBound = 0.030;
 
