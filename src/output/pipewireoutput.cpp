@@ -23,9 +23,8 @@ constexpr std::chrono::milliseconds answerBound{1000};
 // halt waits for the next cycle and then plays out the one it fades in, so
 // the cycle bounds how soon a pause is silent; the graph runs at the
 // shortest cycle any of its streams asks for. At 2.7 ms a pause is silent in
-// about 8 ms (11 ms from a click in the window), where at 5.3 ms it took
-// 14 ms; the daemon's CPU while it plays goes from about 1.1 to 1.6 s a
-// minute here, the player's stays.
+// 8 ms, not 14 as at 5.3 ms; the daemon's CPU while it plays goes from 1.1
+// to 1.6 s a minute here.
 constexpr int cycleFrames = 128;
 constexpr int graphRate = 48000;
 

@@ -26,11 +26,6 @@ struct StreamSuccess {
     bool succeeded = false;
 };
 
-struct SinkLatency {
-    PulseMainLoop& mainLoop;
-    std::optional<pa_usec_t> configured;
-};
-
 void onStreamSuccess(pa_stream* /*stream*/, int success, void* userdata)
 {
     auto* result = static_cast<StreamSuccess*>(userdata);
@@ -48,14 +43,6 @@ void onServerInfo(pa_context* /*context*/, const pa_server_info* info, void* use
     auto* result = static_cast<ServerName*>(userdata);
     if (info != nullptr && info->server_name != nullptr)
         result->name = info->server_name;
-    result->mainLoop.signal();
-}
-
-void onSinkInfo(pa_context* /*context*/, const pa_sink_info* info, int last, void* userdata)
-{
-    auto* result = static_cast<SinkLatency*>(userdata);
-    if (last == 0 && info != nullptr)
-        result->configured = info->configured_latency;
     result->mainLoop.signal();
 }
 
@@ -272,21 +259,6 @@ std::optional<std::int64_t> PulseStream::heardIndex(std::string& error) const
 bool PulseStream::advancing() const
 {
     return !corked_ && pa_stream_is_suspended(stream_) == 0 && playing_;
-}
-
-std::optional<std::chrono::microseconds> PulseStream::sinkLatency(std::string& error)
-{
-    SinkLatency query{mainLoop_, std::nullopt};
-    pa_operation* operation = pa_context_get_sink_info_by_index(mainLoop_.context(),
-                                                                pa_stream_get_device_index(stream_), &onSinkInfo,
-                                                                &query);
-    if (!mainLoop_.await(operation, error))
-        return std::nullopt;
-    if (!query.configured) {
-        error = "the server does not describe the stream's sink";
-        return std::nullopt;
-    }
-    return std::chrono::microseconds(*query.configured);
 }
 
 bool PulseStream::sent(pa_operation* operation, std::string& error)
