@@ -28,7 +28,7 @@ TEST_F(DesktopDrop, BadFilesDraggedForRealAreReportedWhileTheFilePlaysOn)
         SCOPED_TRACE(path);
         dragPathOntoLabel(path);
         const auto box = x11.findWindow("Merlow", 3s);
-        ASSERT_TRUE(box.has_value()) << readFile(log);
+        ASSERT_TRUE(box.has_value()) << "the drag ended with: " << dragResult() << readFile(log);
         ASSERT_TRUE(xdotool.keyIn(*box, "Return"));
         const auto gone = x11.timeUntilGone(*box, 2s);
         ASSERT_TRUE(gone.has_value());

@@ -101,7 +101,8 @@ void PipeWireServer::start()
                != std::string::npos;
     };
     if (!pollUntil(isDefault, std::chrono::seconds(10), std::chrono::milliseconds(20)))
-        throw std::runtime_error("the session manager did not take up the null sink");
+        throw std::runtime_error("the session manager did not take up the null sink; its log:\n"
+                                 + readFile(dir_.file("wireplumber.log")) + describe());
 }
 
 std::string PipeWireServer::describe() const
