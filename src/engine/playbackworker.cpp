@@ -16,8 +16,17 @@ namespace {
 // given up on: the file cannot be played.
 constexpr std::chrono::seconds stallLimit{1};
 constexpr std::chrono::milliseconds stallCheck{100};
-// The fade-in at each start, so that sound starting mid-wave does not click.
+// The fade in at each start, so that sound starting mid-wave does not click.
 constexpr int fadeInPerSecond = 200;
+// The fade out at each halt: long enough that a tone cut at its peak steps
+// no more than the tone itself does, short enough that a pause is silent
+// within a few milliseconds of the output's next cycle.
+constexpr std::chrono::milliseconds fadeOutLength{3};
+
+std::int64_t framesIn(std::chrono::milliseconds span, int rate)
+{
+    return span.count() * rate / 1000;
+}
 
 } // namespace
 
@@ -155,7 +164,7 @@ void PlaybackWorker::seek()
     if (request == seeksDone_)
         return;
     if (sounding_) {
-        output_->halt();
+        output_->halt(haltFade_);
         sounding_ = false;
     }
     const std::int64_t length = decoder_->lengthFrames();
@@ -175,7 +184,10 @@ void PlaybackWorker::startSounding()
         failure_(path_, error);
         return;
     }
-    segment_ = PlaybackSegment{nextFrame_, nextSeconds_, decoder_->rate(), decoder_->channels()};
+    const int rate = decoder_->rate();
+    segment_ = PlaybackSegment{nextFrame_, nextSeconds_, rate, decoder_->channels()};
+    haltFade_.restart(segment_.channels, framesIn(output_->queuedAtMost() + fadeOutLength, rate),
+                      framesIn(fadeOutLength, rate));
     feed();
     output_->start();
     sounding_ = true;
@@ -183,7 +195,7 @@ void PlaybackWorker::startSounding()
 
 void PlaybackWorker::haltSounding()
 {
-    const std::int64_t resumeAt = output_->halt();
+    const std::int64_t resumeAt = output_->halt(haltFade_);
     sounding_ = false;
     restartDecodingAt(segment_.fileFrame(resumeAt));
     nextSeconds_ = segment_.seconds(resumeAt);
@@ -191,7 +203,7 @@ void PlaybackWorker::haltSounding()
 
 void PlaybackWorker::continueInNewFormat()
 {
-    output_->halt();
+    output_->halt(haltFade_);
     sounding_ = false;
     formatChanging_ = false;
     fadeIn_ = false;
@@ -234,6 +246,7 @@ void PlaybackWorker::feed()
         if (segment_.written == 0 && fadeIn_)
             fadeIn(chunk_.data(), std::min(static_cast<int>(got), segment_.rate / fadeInPerSecond), channels);
         output_->write(chunk_.data(), got);
+        haltFade_.append(chunk_.data(), got);
         segment_.written += static_cast<std::int64_t>(got);
         nextFrame_ += static_cast<std::int64_t>(got);
     }
@@ -251,7 +264,7 @@ bool PlaybackWorker::reachedEnd()
 void PlaybackWorker::rewindAtEnd()
 {
     qCDebug(engineLog, "end of file at %.3f s", segment_.writtenSeconds());
-    output_->halt();
+    output_->halt(haltFade_);
     sounding_ = false;
     restartDecodingAt(0);
     // The position reads the top before the state reads stopped.

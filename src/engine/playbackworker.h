@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "output/audiooutput.h"
+#include "output/haltfade.h"
 #include "decode/samplesource.h"
 #include "decode/tracktags.h"
 #include "engine/playbackinbox.h"
@@ -116,6 +117,8 @@ private:
     bool sounding_ = false;
     bool clockReportedRunning_ = false;
     PlaybackSegment segment_;
+    // The segment's last frames, and the fade a halt puts in their place.
+    HaltFade haltFade_;
     // The file frame the decoder gives next, and its time.
     std::int64_t nextFrame_ = 0;
     double nextSeconds_ = 0.0;

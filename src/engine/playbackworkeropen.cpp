@@ -99,7 +99,7 @@ void PlaybackWorker::closeUnplayable(const std::string& error)
 {
     qCDebug(engineLog, "given up as unplayable: %s", error.c_str());
     if (sounding_)
-        output_->halt();
+        output_->halt(haltFade_);
     sounding_ = false;
     decoder_.reset();
     stalledSince_.reset();

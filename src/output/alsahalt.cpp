@@ -9,7 +9,6 @@
 #include <alsa/asoundlib.h>
 
 #include "output/alsaerror.h"
-#include "output/fade.h"
 #include "output/outputlog.h"
 
 namespace {
@@ -41,13 +40,13 @@ bool AlsaOutput::dropQueued(std::string& error)
            && alsaSucceeded(snd_pcm_prepare(pcm_.get()), "prepare", error);
 }
 
-std::int64_t AlsaOutput::halt()
+std::int64_t AlsaOutput::halt(const HaltFade& fade)
 {
     if (pcm_ == nullptr || haltedAt_)
         return haltedAt_.value_or(0);
     const std::int64_t heard = heardFrames();
     const bool running = started_ && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_RUNNING;
-    const std::optional<std::int64_t> faded = running ? fadeOutQueued(heard) : std::nullopt;
+    const std::optional<std::int64_t> faded = running ? fadeOutQueued(heard, fade) : std::nullopt;
     std::string error;
     if (!faded && !dropQueued(error))
         fail();
@@ -56,9 +55,9 @@ std::int64_t AlsaOutput::halt()
     return *haltedAt_;
 }
 
-std::optional<std::int64_t> AlsaOutput::fadeOutQueued(std::int64_t heard)
+std::optional<std::int64_t> AlsaOutput::fadeOutQueued(std::int64_t heard, const HaltFade& fade)
 {
-    const std::int64_t fading = std::min(framesIn(fadeOutLength), written_ - heard);
+    const std::int64_t fading = std::min(fade.frames(), written_ - heard);
     // Some devices say they can take back their whole buffer, however
     // little of it is filled.
     const snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_.get());
@@ -81,19 +80,19 @@ std::optional<std::int64_t> AlsaOutput::fadeOutQueued(std::int64_t heard)
         return std::nullopt;
     }
     const std::int64_t from = written_ - taken;
-    const std::int64_t faded = std::min(fading, written_ - from);
-    if (!history_.copy(from, faded, fade_.data()))
+    const std::int64_t frames = fade.frames() + framesIn(silenceAfterFade);
+    // Grows once, at the first halt in a format.
+    fade_.resize(static_cast<std::size_t>(frames * channels_));
+    const std::optional<std::int64_t> faded = fade.render(from, fade_.data(), frames);
+    if (!faded)
         return std::nullopt;
-    std::fill(fade_.begin() + static_cast<std::ptrdiff_t>(faded * channels_), fade_.end(), std::int16_t{0});
-    fadeOut(fade_.data(), static_cast<int>(faded), channels_);
-    const auto frames = static_cast<snd_pcm_uframes_t>(fade_.size() / static_cast<std::size_t>(channels_));
-    const snd_pcm_sframes_t done = snd_pcm_writei(pcm_.get(), fade_.data(), frames);
-    if (done < static_cast<snd_pcm_sframes_t>(faded)) {
+    const snd_pcm_sframes_t done = snd_pcm_writei(pcm_.get(), fade_.data(), static_cast<snd_pcm_uframes_t>(frames));
+    if (done < static_cast<snd_pcm_sframes_t>(*faded)) {
         alsaSucceeded(static_cast<int>(std::min<snd_pcm_sframes_t>(done, 0)), "write the fade", error);
         return std::nullopt;
     }
     fadeHeardBy_ = std::chrono::steady_clock::now()
-                   + std::chrono::microseconds((queuedAfter + faded) * 1'000'000 / rate_) + dropAfterFade;
+                   + std::chrono::microseconds((queuedAfter + *faded) * 1'000'000 / rate_) + dropAfterFade;
     written_ = from;
     return from;
 }

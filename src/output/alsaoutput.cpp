@@ -123,8 +123,6 @@ bool AlsaOutput::open(int rate, int channels, std::string& error)
     pcm_ = std::move(pcm);
     rate_ = rate;
     channels_ = channels;
-    history_.resize(framesIn(std::chrono::microseconds(queueMicroseconds) + fadeOutLength), channels);
-    fade_.assign(static_cast<std::size_t>(framesIn(fadeOutLength + silenceAfterFade) * channels), 0);
     return true;
 }
 
@@ -146,7 +144,6 @@ bool AlsaOutput::prepare(int rate, int channels, std::string& error)
     written_ = 0;
     lastHeard_ = 0;
     haltedAt_.reset();
-    history_.restart();
     return true;
 }
 
@@ -180,7 +177,6 @@ void AlsaOutput::beginSegmentIfHalted()
     written_ = 0;
     lastHeard_ = 0;
     haltedAt_.reset();
-    history_.restart();
 }
 
 void AlsaOutput::recoverFromUnderrun()
@@ -235,7 +231,6 @@ void AlsaOutput::write(const std::int16_t* samples, std::size_t frames)
     if (static_cast<std::size_t>(done) < frames)
         qCDebug(outputLog) << "ALSA's default device took" << done << "of" << frames << "frames";
     written_ += done;
-    history_.append(samples, static_cast<std::size_t>(done));
     if (started_ && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_PREPARED)
         startDevice();
 }
@@ -271,6 +266,11 @@ std::int64_t AlsaOutput::heardFrames()
     default:
         return 0;
     }
+}
+
+std::chrono::milliseconds AlsaOutput::queuedAtMost() const
+{
+    return std::chrono::milliseconds(queueMicroseconds / 1000);
 }
 
 std::chrono::milliseconds AlsaOutput::refillPeriod() const

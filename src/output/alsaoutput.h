@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "output/audiooutput.h"
-#include "output/writtenhistory.h"
 
 struct _snd_pcm; // NOLINT(bugprone-reserved-identifier): ALSA's own name
 
@@ -41,8 +40,9 @@ public:
     void write(const std::int16_t* samples, std::size_t frames) override;
     void endOfData() override {}
     void start() override;
-    std::int64_t halt() override;
+    std::int64_t halt(const HaltFade& fade) override;
     std::int64_t heardFrames() override;
+    std::chrono::milliseconds queuedAtMost() const override;
     std::chrono::milliseconds refillPeriod() const override;
 
 private:
@@ -62,9 +62,9 @@ private:
     // halt's fade has been heard.
     bool dropQueued(std::string& error);
     // Takes back what is queued past what is about to be heard, and writes
-    // a fade from there to silence. The segment frame the fade begins at, or
-    // nothing where the device cannot take its queue back.
-    std::optional<std::int64_t> fadeOutQueued(std::int64_t heard);
+    // `fade` from there. The segment frame the fade begins at, or nothing
+    // where the device cannot take its queue back.
+    std::optional<std::int64_t> fadeOutQueued(std::int64_t heard, const HaltFade& fade);
     // After a halt, the next write or start begins a new segment.
     void beginSegmentIfHalted();
     // Ready to take samples again after the device ran dry.
@@ -79,11 +79,13 @@ private:
     std::int64_t bufferFrames_ = 0;
     bool failed_ = false;
     bool started_ = false;
+    // This segment's frames the device took, from which its delay tells
+    // what is heard.
     std::int64_t written_ = 0;
     // The segment frame last heard, kept where the device's delay fails.
     std::int64_t lastHeard_ = 0;
     std::optional<std::int64_t> haltedAt_;
-    WrittenHistory history_;
+    // A halt's fade and the silence after it, as written to the device.
     std::vector<std::int16_t> fade_;
     // When the last halt's fade will have been heard, while it plays out.
     std::optional<std::chrono::steady_clock::time_point> fadeHeardBy_;

@@ -7,30 +7,35 @@
 #include <functional>
 #include <string>
 
+#include "output/haltfade.h"
+
 // Where decoded samples go: a sound server's stream, or a sound card.
 //
 // The engine's thread makes every call but abandonWaits(). What is written
-// between a prepare() or halt() and the next one is a segment, its frames
-// numbered from 0; the engine maps them to the file. The output queues ahead
-// generously, so that neither it nor the sound server wakes often, and still
-// silences at once when halted.
+// between a prepare() or halt() and the next one is a segment. The engine
+// owns it: it numbers its frames from 0 and maps them to the file, fades in
+// at each start, and at each halt gives the fade out, with the segment's last
+// frames to make it from (haltfade.h). A backend plays the frames it is
+// given, says which is heard, and at halt() puts the fade in place of what
+// it has not played yet, from the first frame it can still replace, and
+// stops after it. It queues ahead generously, so that neither it nor the
+// sound server wakes often, and still silences within a few milliseconds.
+//
+// A backend pushes frames to its server or device as the engine writes them
+// (libpulse, ALSA), and places the fade by rewriting what the server holds
+// or taking back what the device holds; or it keeps a PullQueue
+// (pullqueue.h) that its server's callback pulls each cycle's frames from,
+// and fades the next frames pulled (PipeWire). Where neither can be done in
+// time, the halt drops what is queued unfaded. Every wait on something
+// outside the process has a deadline.
 //
 // Mandatory: name, prepare, isOpen, close, lost, writable, write,
-// endOfData, start, halt, heardFrames, refillPeriod. Optional, with what they
-// do where a backend does not: applies (always), unanswered (never),
-// avoidsUnansweredServer (always), warmUp (nothing), abandonWaits (nothing:
-// a backend whose waits are all short), nameStream (nothing), heardAdvances
-// (always). The program's backends are tried in the order systemoutput.cpp
-// lists them (firstworkingoutput.h).
-// A backend pushes frames to its server or device as the engine writes them
-// (libpulse, ALSA), or keeps a PullQueue (pullqueue.h) that its server's
-// callback pulls from, each cycle asking for what it plays (PipeWire).
-// The engine fades in at each start; a backend fades out at halt() over a
-// few milliseconds, however its server or device takes frames: rewritten in
-// a server's queue (libpulse), in the next frames its graph pulls (a
-// PullQueue), or in the device's buffer once taken back from it (ALSA; a
-// device that cannot take its buffer back drops it unfaded). Every wait on
-// something outside the process has a deadline.
+// endOfData, start, halt, heardFrames, queuedAtMost, refillPeriod. Optional,
+// with what they do where a backend does not: applies (always), unanswered
+// (never), avoidsUnansweredServer (always), warmUp (nothing), abandonWaits
+// (nothing: a backend whose waits are all short), nameStream (nothing),
+// heardAdvances (always). The program's backends are tried in the order
+// systemoutput.cpp lists them (firstworkingoutput.h).
 class AudioOutput {
 public:
     AudioOutput() = default;
@@ -78,16 +83,19 @@ public:
     virtual void endOfData() = 0;
     // Starts sounding the segment.
     virtual void start() = 0;
-    // Silences at once, fading over a few milliseconds where it can, and
+    // Silences at once with `fade` in place of what is not yet played, and
     // drops what is queued. Returns the segment frame to go on from later:
     // the listener has heard everything before it.
-    virtual std::int64_t halt() = 0;
+    virtual std::int64_t halt(const HaltFade& fade) = 0;
 
     // The segment frame being heard now.
     virtual std::int64_t heardFrames() = 0;
     // Whether that frame moves on in real time now: not while a suspended
     // device or a server that has stopped the stream holds it.
     virtual bool heardAdvances() { return true; }
+    // The most of a segment it holds written but not yet heard: the engine
+    // keeps that much of it for a halt's fade.
+    virtual std::chrono::milliseconds queuedAtMost() const = 0;
     // How often the engine should come back to write more while it plays.
     virtual std::chrono::milliseconds refillPeriod() const = 0;
 

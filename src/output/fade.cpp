@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "output/fade.h"
 
+#include <algorithm>
+
 namespace {
 
-void ramp(std::int16_t* samples, int frames, int channels, bool up) // NOLINT(readability-non-const-parameter)
+// Frame i of `frames` (from `from` on) at gain step(i) / (steps + 1).
+template<typename Step>
+void ramp(std::int16_t* samples, std::int64_t frames, int channels, std::int64_t steps, // NOLINT(readability-non-const-parameter)
+          Step step)
 {
-    for (int i = 0; i < frames; ++i) {
-        const int step = up ? i + 1 : frames - i;
+    for (std::int64_t i = 0; i < frames; ++i) {
+        const std::int64_t gain = step(i);
         for (int c = 0; c < channels; ++c) {
             std::int16_t& s = samples[i * channels + c];
-            s = static_cast<std::int16_t>(s * step / (frames + 1));
+            s = static_cast<std::int16_t>(s * gain / (steps + 1));
         }
     }
 }
@@ -18,10 +23,11 @@ void ramp(std::int16_t* samples, int frames, int channels, bool up) // NOLINT(re
 
 void fadeIn(std::int16_t* samples, int frames, int channels)
 {
-    ramp(samples, frames, channels, true);
+    ramp(samples, frames, channels, frames, [](std::int64_t i) { return i + 1; });
 }
 
-void fadeOut(std::int16_t* samples, int frames, int channels)
+void fadeOut(std::int16_t* samples, std::int64_t frames, int channels, std::int64_t offset, std::int64_t length)
 {
-    ramp(samples, frames, channels, false);
+    ramp(samples, frames, channels, length,
+         [&](std::int64_t i) { return std::max<std::int64_t>(length - (offset + i), 0); });
 }

@@ -103,6 +103,11 @@ void FirstWorkingOutput::start()
         current_->start();
 }
 
+std::chrono::milliseconds FirstWorkingOutput::queuedAtMost() const
+{
+    return current_ != nullptr ? current_->queuedAtMost() : std::chrono::milliseconds(0);
+}
+
 std::chrono::milliseconds FirstWorkingOutput::refillPeriod() const
 {
     return current_ != nullptr ? current_->refillPeriod() : std::chrono::milliseconds(250);

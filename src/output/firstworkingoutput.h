@@ -39,9 +39,10 @@ public:
     void write(const std::int16_t* samples, std::size_t frames) override;
     void endOfData() override;
     void start() override;
-    std::int64_t halt() override { return current_ != nullptr ? current_->halt() : 0; }
+    std::int64_t halt(const HaltFade& fade) override { return current_ != nullptr ? current_->halt(fade) : 0; }
     std::int64_t heardFrames() override { return current_ != nullptr ? current_->heardFrames() : 0; }
     bool heardAdvances() override { return current_ != nullptr && current_->heardAdvances(); }
+    std::chrono::milliseconds queuedAtMost() const override;
     std::chrono::milliseconds refillPeriod() const override;
 
 private:

@@ -11,7 +11,6 @@
 #include <spa/param/audio/format-utils.h>
 #include <spa/pod/builder.h>
 
-#include "output/fade.h"
 #include "output/outputlog.h"
 
 namespace {
@@ -228,7 +227,7 @@ bool PipeWireOutput::prepare(int rate, int channels, std::string& error)
     if (!connect(error))
         return false;
     if (queue_.phase() == PullQueue::Playing)
-        halt();
+        halt(HaltFade{});
     pw_thread_loop_lock(loop_);
     if (stream_ != nullptr && (rate != rate_ || channels != channels_))
         destroyStream();
@@ -248,7 +247,7 @@ bool PipeWireOutput::openStream(int rate, int channels, std::string& error)
 {
     rate_ = rate;
     channels_ = channels;
-    queue_.reset(channels, rate * queueAhead.count() / 1000, rate * fadeOutLength.count() / 1000);
+    queue_.reset(channels, rate * queueAhead.count() / 1000);
     streamState_.store(PW_STREAM_STATE_UNCONNECTED);
 
     pw_properties* properties = pw_properties_new(

@@ -55,9 +55,10 @@ public:
     void write(const std::int16_t* samples, std::size_t frames) override;
     void endOfData() override { queue_.endOfData(); }
     void start() override;
-    std::int64_t halt() override;
+    std::int64_t halt(const HaltFade& fade) override;
     std::int64_t heardFrames() override;
     bool heardAdvances() override;
+    std::chrono::milliseconds queuedAtMost() const override;
     std::chrono::milliseconds refillPeriod() const override;
 
 private:

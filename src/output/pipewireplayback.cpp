@@ -72,9 +72,9 @@ void PipeWireOutput::start()
     setActive(true);
 }
 
-std::int64_t PipeWireOutput::halt()
+std::int64_t PipeWireOutput::halt(const HaltFade& fade)
 {
-    if (stream_ == nullptr || !queue_.askHalt())
+    if (stream_ == nullptr || !queue_.askHalt(fade.frames()))
         return queue_.haltedAt();
     const bool running = streamState_.load() == PW_STREAM_STATE_STREAMING && !lost();
     if (!running || !queue_.awaitHalt(haltBound)) {
@@ -157,6 +157,11 @@ bool PipeWireOutput::heardAdvances()
         return false;
     const auto since = std::chrono::nanoseconds(monotonicNs() - lastCycleNs_.load());
     return streamState_.load() == PW_STREAM_STATE_STREAMING && since < cycleGap;
+}
+
+std::chrono::milliseconds PipeWireOutput::queuedAtMost() const
+{
+    return queueAhead;
 }
 
 std::chrono::milliseconds PipeWireOutput::refillPeriod() const

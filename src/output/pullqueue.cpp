@@ -3,11 +3,12 @@
 
 #include <algorithm>
 
-void PullQueue::reset(int channels, std::int64_t frames, std::int64_t fadeFrames)
+#include "output/fade.h"
+
+void PullQueue::reset(int channels, std::int64_t frames)
 {
     channels_ = channels;
     frames_ = frames;
-    fadeFrames_ = std::max<std::int64_t>(1, fadeFrames);
     samples_.assign(static_cast<std::size_t>(frames * channels), 0);
     phase_.store(Idle);
 }
@@ -50,7 +51,7 @@ void PullQueue::write(const std::int16_t* samples, std::int64_t frames)
     written_.store(at + count, std::memory_order_release);
 }
 
-bool PullQueue::askHalt()
+bool PullQueue::askHalt(std::int64_t fadeFrames)
 {
     const int phase = phase_.load();
     if (phase == Halted)
@@ -61,6 +62,7 @@ bool PullQueue::askHalt()
         return false;
     }
     static_cast<void>(haltHeard_.try_acquire());
+    fadeFrames_.store(std::max<std::int64_t>(1, fadeFrames), std::memory_order_relaxed);
     phase_.store(HaltAsked, std::memory_order_release);
     return true;
 }
@@ -96,9 +98,10 @@ PullQueue::Pulled PullQueue::pull(std::int16_t* out, std::int64_t frames)
         }
     } else if (phase == Playing || phase == HaltAsked) {
         const std::int64_t available = written_.load(std::memory_order_acquire) - read;
+        const std::int64_t fadeLength = fadeFrames_.load(std::memory_order_relaxed);
         if (phase == HaltAsked && fadeFrom_ < 0)
             fadeFrom_ = read;
-        const std::int64_t fadeLeft = phase == HaltAsked ? fadeFrom_ + fadeFrames_ - read : frames;
+        const std::int64_t fadeLeft = phase == HaltAsked ? fadeFrom_ + fadeLength - read : frames;
         taken = std::min({frames, fadeLeft, available});
         for (std::int64_t done = 0; done < taken;) {
             const std::int64_t slot = (read + done) % frames_;
@@ -109,13 +112,7 @@ PullQueue::Pulled PullQueue::pull(std::int16_t* out, std::int64_t frames)
         read_.store(read + taken, std::memory_order_release);
         if (phase == HaltAsked) {
             // The fade may span cycles shorter than itself.
-            for (std::int64_t i = 0; i < taken; ++i) {
-                const std::int64_t gain = fadeFrom_ + fadeFrames_ - (read + i);
-                for (int c = 0; c < channels_; ++c) {
-                    std::int16_t& sample = out[i * channels_ + c];
-                    sample = static_cast<std::int16_t>(sample * gain / (fadeFrames_ + 1));
-                }
-            }
+            fadeOut(out, taken, channels_, read - fadeFrom_, fadeLength);
             fadeEnded_ = taken == fadeLeft || taken == available;
         } else if (taken < frames && endOfData_.load(std::memory_order_acquire)) {
             ranDry_.store(true);

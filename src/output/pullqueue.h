@@ -30,8 +30,8 @@ public:
     };
 
     // Empty and idle at this shape: up to `frames` frames of `channels`
-    // samples ahead, a halt fading over `fadeFrames`. Not while pull() runs.
-    void reset(int channels, std::int64_t frames, std::int64_t fadeFrames);
+    // samples ahead. Not while pull() runs.
+    void reset(int channels, std::int64_t frames);
     // Halted at once at frame 0, without a fade: the next segment begins
     // empty. Not while pull() runs.
     void stop();
@@ -43,9 +43,9 @@ public:
     void write(const std::int16_t* samples, std::int64_t frames);
     void endOfData() { endOfData_.store(true, std::memory_order_release); }
     void start() { phase_.store(Playing, std::memory_order_release); }
-    // Asks pull() to fade out and stop: false where nothing plays, halted
-    // already or never started (halted at 0 now).
-    bool askHalt();
+    // Asks pull() to fade out over `fadeFrames` and stop: false where nothing
+    // plays, halted already or never started (halted at 0 now).
+    bool askHalt(std::int64_t fadeFrames);
     // Waits up to `bound` for the cycle after the one that ends the fade.
     bool awaitHalt(std::chrono::milliseconds bound);
     // Where pull() did not end the halt: halted at once at `frame`, or at
@@ -66,7 +66,6 @@ public:
 private:
     int channels_ = 0;
     std::int64_t frames_ = 0;
-    std::int64_t fadeFrames_ = 1;
     // The engine writes after `written_`, pull() reads after `read_`.
     std::vector<std::int16_t> samples_;
     std::atomic<std::int64_t> written_{0};
@@ -75,6 +74,8 @@ private:
     std::atomic<bool> endOfData_{false};
     std::atomic<bool> ranDry_{false};
     std::atomic<std::int64_t> haltedAt_{0};
+    // Written before a halt is asked, read by pull() after.
+    std::atomic<std::int64_t> fadeFrames_{1};
     std::binary_semaphore haltHeard_{0};
     // The server's thread alone.
     std::int64_t fadeFrom_ = -1;

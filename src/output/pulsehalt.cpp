@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <thread>
 
-#include "output/fade.h"
 #include "output/outputlog.h"
 #include "output/pulsemainloop.h"
 #include "output/pulsestream.h"
@@ -66,7 +65,7 @@ bool PulseOutput::fadePlayed()
     return !heard || *heard >= fadeEnd_;
 }
 
-std::int64_t PulseOutput::halt()
+std::int64_t PulseOutput::halt(const HaltFade& fade)
 {
     if (mainLoop_ == nullptr)
         return haltedAt_.value_or(0);
@@ -74,34 +73,33 @@ std::int64_t PulseOutput::halt()
     if (stream_ == nullptr || !segmentBegun_)
         return haltedAt_.value_or(0);
     const std::int64_t heard = segmentFrameHeard();
-    const std::int64_t written = history_.written();
     // Not started, nothing was heard; started, the fade follows what the
     // server may have mixed or read.
-    const std::int64_t from = started_ ? std::min<std::int64_t>(fadeStart(heard), written) : heard;
-    std::int64_t fading = std::min<std::int64_t>(stream_->framesIn(fadeOutLength), written - from);
-    if (!started_ || mainLoop_->lost() || !history_.copy(from, fading, fade_.data()))
-        fading = 0;
+    const std::int64_t from = started_ ? std::min<std::int64_t>(fadeStart(heard), written_) : heard;
+    const std::int64_t fadeFrames = fade.frames() + stream_->framesIn(fadeSilence);
+    // Grows once, at the first halt in a format.
+    fade_.resize(static_cast<std::size_t>(fadeFrames * stream_->format().channels));
+    std::optional<std::int64_t> fading;
+    if (started_ && !mainLoop_->lost())
+        fading = fade.render(from, fade_.data(), fadeFrames);
 
     std::string error;
-    if (fading > 0) {
-        // Rewrite what is about to be heard as a fade to silence; the server
-        // rewinds its sink to play it, and the cork follows once it has.
-        const int channels = stream_->format().channels;
-        std::fill(fade_.begin() + static_cast<std::ptrdiff_t>(fading * channels), fade_.end(), std::int16_t{0});
-        fadeOut(fade_.data(), static_cast<int>(fading), channels);
-        const auto untilFaded = stream_->durationOf(from - heard + fading) + std::chrono::milliseconds(2);
-        if (stream_->writeAt(fade_.data(), fading + stream_->framesIn(fadeSilence), segmentOrigin_ + from, error)
+    if (fading && *fading > 0) {
+        // Write the fade to silence over what is about to be heard; the
+        // server rewinds its sink to play it, and the cork follows once it has.
+        const auto untilFaded = stream_->durationOf(from - heard + *fading) + std::chrono::milliseconds(2);
+        if (stream_->writeAt(fade_.data(), fadeFrames, segmentOrigin_ + from, error)
             && stream_->corkAfter(untilFaded + corkAfterFade, error)) {
             // PulseAudio plays the fade when it says: only PipeWire needs the margin.
             const auto margin = stream_->takesBackWhatItRead() ? std::chrono::milliseconds(0) : fadeHeardMargin;
             fadeHeardBy_ = std::chrono::steady_clock::now() + untilFaded + margin;
-            fadeEnd_ = segmentOrigin_ + from + fading;
+            fadeEnd_ = segmentOrigin_ + from + *fading;
         } else {
             qCDebug(outputLog) << "cannot fade out, corking at once:" << error.c_str();
-            fading = 0;
+            fading.reset();
         }
     }
-    if (fading == 0) {
+    if (!fading || *fading == 0) {
         fadeHeardBy_.reset();
         if (!stream_->cork(true, error))
             qCDebug(outputLog) << "cannot cork the stream:" << error.c_str();

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "output/fade.h"
 #include "output/outputlog.h"
 #include "output/pulsemainloop.h"
 #include "output/pulsestream.h"
@@ -16,8 +15,8 @@ namespace {
 // this far ahead.
 constexpr std::chrono::milliseconds mixedAheadLimit{20};
 constexpr std::chrono::milliseconds mixedAheadMargin{2};
-// Samples kept for the fade: more than the server holds queued.
-constexpr std::chrono::milliseconds historyLength{PulseStream::queueAhead + std::chrono::milliseconds(500)};
+// The server may hold a little more than it was asked to.
+constexpr std::chrono::milliseconds queuedBeyondAsked{500};
 
 } // namespace
 
@@ -53,8 +52,6 @@ bool PulseOutput::openStream(int rate, int channels, std::string& error)
     const auto samplesIn = [&](std::chrono::milliseconds span) {
         return static_cast<std::size_t>(stream->framesIn(span) * channels);
     };
-    history_.resize(stream->framesIn(historyLength), channels);
-    fade_.assign(samplesIn(fadeOutLength) + samplesIn(fadeSilence), 0);
     silence_.assign(samplesIn(mixedAheadLimit + mixedAheadMargin), 0);
     readAhead_ = stream->framesIn(readAheadFirst);
     stream_ = std::move(stream);
@@ -95,7 +92,7 @@ bool PulseOutput::prepare(int rate, int channels, std::string& error)
         segmentBegun_ = false;
         started_ = false;
         dataEnded_ = false;
-        history_.restart();
+        written_ = 0;
         haltedAt_.reset();
     }
     if (!opened) {
@@ -174,7 +171,7 @@ bool PulseOutput::beginSegment(std::string& error)
     if (!stream_->write(silence_.data(), mixedAhead_, error))
         return false;
     segmentOrigin_ = *origin + mixedAhead_;
-    history_.restart();
+    written_ = 0;
     lastHeard_ = 0;
     haltedAt_.reset();
     segmentBegun_ = true;
@@ -201,7 +198,7 @@ void PulseOutput::write(const std::int16_t* samples, std::size_t frames)
         streamFailed("cannot write to the stream", error);
         return;
     }
-    history_.append(samples, frames);
+    written_ += static_cast<std::int64_t>(frames);
 }
 
 void PulseOutput::endOfData()
@@ -234,12 +231,11 @@ std::int64_t PulseOutput::segmentFrameHeard()
 {
     if (!segmentBegun_)
         return haltedAt_.value_or(0);
-    const std::int64_t written = history_.written();
     // Once the server has run dry at the end, the time stays short of the
     // end by the sink's latency.
     if (dataEnded_ && stream_->ranDry()) {
-        lastHeard_ = written;
-        return written;
+        lastHeard_ = written_;
+        return written_;
     }
     // Where the server's timing cannot be read, the last position stands
     // rather than jumping back to the segment's start.
@@ -249,7 +245,7 @@ std::int64_t PulseOutput::segmentFrameHeard()
         qCDebug(outputLog) << "cannot read the stream's time:" << error.c_str();
         return lastHeard_;
     }
-    lastHeard_ = std::clamp<std::int64_t>(*heard - segmentOrigin_, 0, written);
+    lastHeard_ = std::clamp<std::int64_t>(*heard - segmentOrigin_, 0, written_);
     return lastHeard_;
 }
 
@@ -271,6 +267,11 @@ bool PulseOutput::heardAdvances()
     if (stream_ == nullptr || mainLoop_->lost() || !segmentBegun_ || !started_)
         return false;
     return !(dataEnded_ && stream_->ranDry()) && stream_->advancing();
+}
+
+std::chrono::milliseconds PulseOutput::queuedAtMost() const
+{
+    return PulseStream::queueAhead + queuedBeyondAsked;
 }
 
 std::chrono::milliseconds PulseOutput::refillPeriod() const

@@ -12,7 +12,6 @@
 #include "output/applicationidentity.h"
 #include "output/audiooutput.h"
 #include "output/pulsewaitcancel.h"
-#include "output/writtenhistory.h"
 
 class PulseMainLoop;
 class PulseStream;
@@ -60,9 +59,10 @@ public:
     void write(const std::int16_t* samples, std::size_t frames) override;
     void endOfData() override;
     void start() override;
-    std::int64_t halt() override;
+    std::int64_t halt(const HaltFade& fade) override;
     std::int64_t heardFrames() override;
     bool heardAdvances() override;
+    std::chrono::milliseconds queuedAtMost() const override;
     std::chrono::milliseconds refillPeriod() const override;
 
 private:
@@ -133,8 +133,9 @@ private:
     std::optional<std::chrono::steady_clock::time_point> fadeHeardBy_;
     // The stream's frame where that fade ends.
     std::int64_t fadeEnd_ = 0;
-    // This segment's samples, for the fade at a halt.
-    WrittenHistory history_;
+    // This segment's frames written, past which nothing is heard.
+    std::int64_t written_ = 0;
+    // A halt's fade and the silence after it, as written to the server.
     std::vector<std::int16_t> fade_;
     std::vector<std::int16_t> silence_;
 };

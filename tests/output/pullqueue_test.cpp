@@ -21,7 +21,7 @@ constexpr std::int64_t pulledFade = 220;
 constexpr std::int16_t pulledLevel = 10000;
 
 struct Graph {
-    Graph() { queue.reset(pulledChannels, 4096, pulledFade); }
+    Graph() { queue.reset(pulledChannels, 4096); }
 
     // Writes `frames` frames at `pulledLevel`.
     void write(std::int64_t frames)
@@ -57,7 +57,7 @@ TEST(PullQueue, AHaltFadesTheNextFramesPulledAcrossCyclesThenGivesSilence)
         ASSERT_EQ(sample, pulledLevel);
     EXPECT_TRUE(graph.last.playing);
 
-    ASSERT_TRUE(graph.queue.askHalt());
+    ASSERT_TRUE(graph.queue.askHalt(pulledFade));
     std::vector<std::int16_t> heard;
     for (int i = 0; i < 4; ++i) {
         const auto part = graph.cycle(64);
@@ -93,7 +93,7 @@ TEST(PullQueue, AHaltIsTakenByTheGraphsThreadOrHaltedAtOnceWhereTheGraphDoesNotR
     graph.write(2048);
     graph.queue.start();
     graph.cycle(256);
-    ASSERT_TRUE(graph.queue.askHalt());
+    ASSERT_TRUE(graph.queue.askHalt(pulledFade));
     std::thread server([&] {
         while (graph.queue.phase() != PullQueue::Halted) {
             graph.cycle(256);
@@ -103,19 +103,19 @@ TEST(PullQueue, AHaltIsTakenByTheGraphsThreadOrHaltedAtOnceWhereTheGraphDoesNotR
     EXPECT_TRUE(graph.queue.awaitHalt(1s));
     server.join();
     EXPECT_EQ(graph.queue.haltedAt(), 256 + pulledFade);
-    EXPECT_FALSE(graph.queue.askHalt());
+    EXPECT_FALSE(graph.queue.askHalt(pulledFade));
 
     Graph stalled;
     stalled.write(2048);
     stalled.queue.start();
     stalled.cycle(256);
-    ASSERT_TRUE(stalled.queue.askHalt());
+    ASSERT_TRUE(stalled.queue.askHalt(pulledFade));
     stalled.queue.haltNow(1000);
     EXPECT_EQ(stalled.queue.haltedAt(), 256);
 
     Graph idle;
     idle.write(2048);
-    EXPECT_FALSE(idle.queue.askHalt());
+    EXPECT_FALSE(idle.queue.askHalt(pulledFade));
     EXPECT_EQ(idle.queue.haltedAt(), 0);
 }
 

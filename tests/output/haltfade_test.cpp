@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include "output/haltfade.h"
 #include "output/writtenhistory.h"
 
 namespace {
@@ -79,6 +80,51 @@ TEST(WrittenHistory, RefusesFramesOverwrittenOrNotWrittenAndCountsAgainAfterARes
     empty.append(samples.data(), 10);
     EXPECT_EQ(empty.written(), 10);
     EXPECT_FALSE(copied(empty, 5, 1).has_value());
+}
+
+// What a backend puts in place of what it has not played: the segment from
+// the frame it asks for, ramped down over the fade, silence after it; near
+// the segment's end the ramp shortens to what is left, so it still reaches
+// silence; frames no longer kept, or a buffer that cannot hold the fade, give
+// nothing, and the backend drops its queue instead.
+TEST(HaltFade, FadesFromTheFrameAskedToSilenceShortenedAtTheSegmentsEnd)
+{
+    constexpr std::int16_t level = 11000;
+    constexpr std::int64_t fadeFrames = 10;
+    HaltFade fade;
+    fade.restart(channels, 100, fadeFrames);
+    const std::vector<std::int16_t> steady(std::size_t{250} * channels, level);
+    fade.append(steady.data(), 250);
+    EXPECT_EQ(fade.written(), 250);
+
+    const auto rendered = [&](std::int64_t from, std::int64_t frames = 30) {
+        std::vector<std::int16_t> out(static_cast<std::size_t>(frames * channels), -1);
+        const std::optional<std::int64_t> sounding = fade.render(from, out.data(), frames);
+        return std::pair{sounding, out};
+    };
+    const auto expectRamp = [&](const std::vector<std::int16_t>& out, std::int64_t length) {
+        for (std::int64_t f = 0; f < 30; ++f) {
+            const std::int64_t gain = std::max<std::int64_t>(length - f, 0);
+            for (int c = 0; c < channels; ++c)
+                ASSERT_EQ(out[static_cast<std::size_t>(f * channels + c)], level * gain / (length + 1)) << f;
+        }
+    };
+
+    const auto [whole, wholeOut] = rendered(200);
+    ASSERT_EQ(whole, fadeFrames);
+    expectRamp(wholeOut, fadeFrames);
+
+    const auto [shortened, shortenedOut] = rendered(246);
+    ASSERT_EQ(shortened, 4);
+    expectRamp(shortenedOut, 4);
+
+    EXPECT_FALSE(rendered(149).first.has_value());
+    EXPECT_FALSE(rendered(200, fadeFrames - 1).first.has_value());
+
+    fade.restart(channels, 100, fadeFrames);
+    const auto [fresh, freshOut] = rendered(0);
+    EXPECT_EQ(fresh, 0);
+    expectRamp(freshOut, 0);
 }
 
 } // namespace
