@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <chrono>
+#include <iterator>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -98,21 +100,15 @@ TEST_P(OutputContractTest, EachSegmentGoesOnWhereTheHaltSaidAndNothingHeardSteps
     const auto halted = [&](std::size_t halts) {
         return waitUntil([&] { return played().resumes.size() >= halts; }, 5s);
     };
-    ASSERT_TRUE(playFor(0.4));
-    player.pause();
-    ASSERT_TRUE(halted(1));
-    player.play();
-    ASSERT_TRUE(playFor(0.4));
-    player.pause();
-    ASSERT_TRUE(halted(2));
-    player.play();
-    ASSERT_TRUE(playFor(0.3));
-    player.stop();
-    ASSERT_TRUE(halted(3));
-    player.play();
-    ASSERT_TRUE(playFor(0.3));
-    player.stop();
-    ASSERT_TRUE(halted(4));
+    const std::pair<void (MediaPlayer::*)(), double> halts[] = {
+        {&MediaPlayer::pause, 0.4}, {&MediaPlayer::pause, 0.4}, {&MediaPlayer::stop, 0.3}, {&MediaPlayer::stop, 0.3}};
+    for (std::size_t i = 0; i < std::size(halts); ++i) {
+        if (i > 0)
+            player.play();
+        ASSERT_TRUE(playFor(halts[i].second));
+        (player.*halts[i].first)();
+        ASSERT_TRUE(halted(i + 1));
+    }
 
     const Played out = played();
     const std::vector<std::int16_t> file44 = decoded(file);
