@@ -186,8 +186,7 @@ void PlaybackWorker::startSounding()
     }
     const int rate = decoder_->rate();
     segment_ = PlaybackSegment{nextFrame_, nextSeconds_, rate, decoder_->channels()};
-    haltFade_.restart(segment_.channels, framesIn(output_->queuedAtMost() + fadeOutLength, rate),
-                      framesIn(fadeOutLength, rate));
+    haltFade_.restart(segment_.channels, framesIn(output_->keptForFade(), rate), framesIn(fadeOutLength, rate));
     feed();
     output_->start();
     sounding_ = true;

@@ -268,7 +268,7 @@ std::int64_t AlsaOutput::heardFrames()
     }
 }
 
-std::chrono::milliseconds AlsaOutput::queuedAtMost() const
+std::chrono::milliseconds AlsaOutput::keptForFade() const
 {
     return std::chrono::milliseconds(queueMicroseconds / 1000);
 }

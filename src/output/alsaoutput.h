@@ -42,7 +42,7 @@ public:
     void start() override;
     std::int64_t halt(const HaltFade& fade) override;
     std::int64_t heardFrames() override;
-    std::chrono::milliseconds queuedAtMost() const override;
+    std::chrono::milliseconds keptForFade() const override;
     std::chrono::milliseconds refillPeriod() const override;
 
 private:

@@ -30,7 +30,7 @@
 // outside the process has a deadline.
 //
 // Mandatory: name, prepare, isOpen, close, lost, writable, write,
-// endOfData, start, halt, heardFrames, queuedAtMost, refillPeriod. Optional,
+// endOfData, start, halt, heardFrames, keptForFade, refillPeriod. Optional,
 // with what they do where a backend does not: applies (always), unanswered
 // (never), avoidsUnansweredServer (always), warmUp (nothing), abandonWaits
 // (nothing: a backend whose waits are all short), nameStream (nothing),
@@ -93,9 +93,10 @@ public:
     // Whether that frame moves on in real time now: not while a suspended
     // device or a server that has stopped the stream holds it.
     virtual bool heardAdvances() { return true; }
-    // The most of a segment it holds written but not yet heard: the engine
-    // keeps that much of it for a halt's fade.
-    virtual std::chrono::milliseconds queuedAtMost() const = 0;
+    // How much of a segment the engine keeps for a halt's fade: as much as
+    // the backend may hold written and not yet heard, where it writes the
+    // fade itself; none where it fades frames it holds (a PullQueue).
+    virtual std::chrono::milliseconds keptForFade() const = 0;
     // How often the engine should come back to write more while it plays.
     virtual std::chrono::milliseconds refillPeriod() const = 0;
 

@@ -5,7 +5,7 @@
 
 namespace {
 
-// Frame i of `frames` (from `from` on) at gain step(i) / (steps + 1).
+// Frame i of `frames` at the gain step(i) / (steps + 1).
 template<typename Step>
 void ramp(std::int16_t* samples, std::int64_t frames, int channels, std::int64_t steps, // NOLINT(readability-non-const-parameter)
           Step step)

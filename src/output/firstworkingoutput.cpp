@@ -103,9 +103,9 @@ void FirstWorkingOutput::start()
         current_->start();
 }
 
-std::chrono::milliseconds FirstWorkingOutput::queuedAtMost() const
+std::chrono::milliseconds FirstWorkingOutput::keptForFade() const
 {
-    return current_ != nullptr ? current_->queuedAtMost() : std::chrono::milliseconds(0);
+    return current_ != nullptr ? current_->keptForFade() : std::chrono::milliseconds(0);
 }
 
 std::chrono::milliseconds FirstWorkingOutput::refillPeriod() const

@@ -42,7 +42,7 @@ public:
     std::int64_t halt(const HaltFade& fade) override { return current_ != nullptr ? current_->halt(fade) : 0; }
     std::int64_t heardFrames() override { return current_ != nullptr ? current_->heardFrames() : 0; }
     bool heardAdvances() override { return current_ != nullptr && current_->heardAdvances(); }
-    std::chrono::milliseconds queuedAtMost() const override;
+    std::chrono::milliseconds keptForFade() const override;
     std::chrono::milliseconds refillPeriod() const override;
 
 private:

@@ -8,9 +8,9 @@
 #include "output/writtenhistory.h"
 
 // The fade out at a halt, which the engine makes and a backend places. The
-// engine keeps here the segment's frames as it writes them, as many as its
-// output may hold unheard, and says how long the fade lasts; a backend that
-// must write the fade itself takes it from the first frame it can still
+// engine says how long the fade lasts, and keeps here the segment's last
+// frames as it writes them, as many as its output asks for; a backend that
+// writes the fade itself takes it from the first frame it can still
 // replace. Engine thread only.
 class HaltFade {
 public:
@@ -24,12 +24,11 @@ public:
     std::int64_t frames() const { return fadeFrames_; }
     // The segment's frames written so far.
     std::int64_t written() const { return history_.written(); }
-    int channels() const { return channels_; }
 
     // Fills `outFrames` frames at `out` with the fade from segment frame
-    // `from`, shortened to what the segment holds from there, then silence. How many
-    // frames of it are sound; none where those frames are no longer kept or
-    // `outFrames` cannot hold the fade.
+    // `from`, shortened to what the segment holds from there, then silence.
+    // How many frames of it are sound; none where those frames are not kept
+    // or `outFrames` cannot hold the fade.
     std::optional<std::int64_t> render(std::int64_t from, std::int16_t* out, std::int64_t outFrames) const;
 
 private:

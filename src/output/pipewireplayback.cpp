@@ -159,9 +159,10 @@ bool PipeWireOutput::heardAdvances()
     return streamState_.load() == PW_STREAM_STATE_STREAMING && since < cycleGap;
 }
 
-std::chrono::milliseconds PipeWireOutput::queuedAtMost() const
+std::chrono::milliseconds PipeWireOutput::keptForFade() const
 {
-    return queueAhead;
+    // The queue fades what it holds itself.
+    return std::chrono::milliseconds(0);
 }
 
 std::chrono::milliseconds PipeWireOutput::refillPeriod() const

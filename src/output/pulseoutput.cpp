@@ -269,7 +269,7 @@ bool PulseOutput::heardAdvances()
     return !(dataEnded_ && stream_->ranDry()) && stream_->advancing();
 }
 
-std::chrono::milliseconds PulseOutput::queuedAtMost() const
+std::chrono::milliseconds PulseOutput::keptForFade() const
 {
     return PulseStream::queueAhead + queuedBeyondAsked;
 }

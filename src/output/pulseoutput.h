@@ -62,7 +62,7 @@ public:
     std::int64_t halt(const HaltFade& fade) override;
     std::int64_t heardFrames() override;
     bool heardAdvances() override;
-    std::chrono::milliseconds queuedAtMost() const override;
+    std::chrono::milliseconds keptForFade() const override;
     std::chrono::milliseconds refillPeriod() const override;
 
 private:

@@ -114,7 +114,7 @@ public:
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
         return std::min(written_, static_cast<std::int64_t>(elapsed * rate_ * speed_));
     }
-    std::chrono::milliseconds queuedAtMost() const override { return std::chrono::milliseconds(500); }
+    std::chrono::milliseconds keptForFade() const override { return std::chrono::milliseconds(500); }
     std::chrono::milliseconds refillPeriod() const override { return std::chrono::milliseconds(50); }
 
 private:

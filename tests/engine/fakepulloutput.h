@@ -94,7 +94,7 @@ public:
             return queue_.ranDry() ? queue_.written() : queue_.read();
         }
     }
-    std::chrono::milliseconds queuedAtMost() const override { return std::chrono::milliseconds(500); }
+    std::chrono::milliseconds keptForFade() const override { return std::chrono::milliseconds(0); }
     std::chrono::milliseconds refillPeriod() const override { return std::chrono::milliseconds(50); }
 
 private:
