@@ -292,9 +292,20 @@ void PulseStream::onWriteRequest(pa_stream* /*stream*/, std::size_t /*bytes*/, v
     static_cast<PulseStream*>(self)->wake_();
 }
 
-void PulseStream::onUnderflow(pa_stream* /*stream*/, void* self)
+void PulseStream::onUnderflow(pa_stream* stream, void* self)
 {
     auto* owner = static_cast<PulseStream*>(self);
+    // The server may tell of running dry at the end of what an earlier
+    // segment wrote after the next one has been written, flushed in behind
+    // it: such an underflow lies before the write index, and says nothing of
+    // what is queued now. Where the server does not say where it ran dry, it
+    // is taken to be now.
+    const std::int64_t at = pa_stream_get_underflow_index(stream);
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream);
+    if (at >= 0 && timing != nullptr && timing->write_index_corrupt == 0 && at < timing->write_index) {
+        qCDebug(outputLog) << "an underflow at byte" << at << "is behind the write index" << timing->write_index;
+        return;
+    }
     owner->ranDry_ = true;
     owner->wake_();
 }
